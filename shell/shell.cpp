@@ -1,1 +1,222 @@
-// placeholder until the module is written
+#include "shell/shell.h"
+
+#include "demo/demo.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+using namespace plat;
+
+bool keys[256];
+bool active = true;
+bool fullscreen = true;
+
+Handle hInstance = nullptr;
+Handle hWnd = nullptr;
+Handle hDC = nullptr;
+Handle hRC = nullptr;
+
+namespace {
+
+constexpr const char* kTitle = "Tamber's OpenGL Framework";
+constexpr const char* kClassName = "OpenGL";
+
+void errorBox(const char* text) {
+    platform().messageBox(nullptr, text, "ERROR", MB_OK | MB_ICONEXCLAMATION);
+}
+
+void shutdownBox(const char* text) {
+    platform().messageBox(nullptr, text, "SHUTDOWN ERROR", MB_OK | MB_ICONINFORMATION);
+}
+
+// Releases what was made, then tells why creation stopped.
+bool failCreation(const char* text) {
+    killGLWindow();
+    errorBox(text);
+    return false;
+}
+
+}  // namespace
+
+void resetShell() {
+    for (bool& k : keys) k = false;
+    active = true;
+    fullscreen = true;
+    hInstance = hWnd = hDC = hRC = nullptr;
+}
+
+void resizeScene(int width, int height) {
+    if (height == 0) height = 1;
+    glViewport(0, 0, width, height);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(45.0, static_cast<double>(width) / static_cast<double>(height), 1.0, 500.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+void killGLWindow() {
+    const PlatformApi& p = platform();
+    if (fullscreen) {
+        p.changeDisplaySettings(nullptr, 0);
+        p.showCursor(true);
+    }
+    if (hRC) {
+        if (!p.makeCurrent(nullptr, nullptr)) shutdownBox("Release Of DC And RC Failed.");
+        if (!p.deleteContext(hRC)) shutdownBox("Release Rendering Context Failed.");
+        hRC = nullptr;
+    }
+    if (hDC) {
+        if (!p.releaseDC(hWnd, hDC)) shutdownBox("Release Device Context Failed.");
+        hDC = nullptr;
+    }
+    if (hWnd) {
+        if (!p.destroyWindow(hWnd)) shutdownBox("Could Not Release hWnd.");
+        hWnd = nullptr;
+    }
+    if (!p.unregisterClass(kClassName, hInstance)) shutdownBox("Could Not Unregister Class.");
+}
+
+bool createGLWindow(const char* title, int width, int height, int bits, bool fullscreenRequest) {
+    const PlatformApi& p = platform();
+    fullscreen = fullscreenRequest;
+    hInstance = p.getModuleHandle();
+
+    WindowClass windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW | CS_OWNDC;
+    windowClass.windowProc = WndProc;
+    windowClass.instance = hInstance;
+    windowClass.className = kClassName;
+    if (!p.registerClass(windowClass)) {
+        errorBox("Failed To Register The Window Class.");
+        return false;
+    }
+
+    if (fullscreen) {
+        DisplayMode mode;
+        mode.pelsWidth = static_cast<uint32_t>(width);
+        mode.pelsHeight = static_cast<uint32_t>(height);
+        mode.bitsPerPel = static_cast<uint32_t>(bits);
+        mode.fields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;
+        if (p.changeDisplaySettings(&mode, CDS_FULLSCREEN) != DISP_CHANGE_SUCCESSFUL) {
+            const int answer = p.messageBox(
+                nullptr,
+                "The Requested Fullscreen Mode Is Not Supported By\nYour Video Card. Use Windowed Mode Instead?",
+                "Tamber GL", MB_YESNO | MB_ICONEXCLAMATION);
+            if (answer == IDYES) {
+                fullscreen = false;
+            } else {
+                p.messageBox(nullptr, "Program Will Now Close.", "ERROR", MB_OK | MB_ICONSTOP);
+                return false;
+            }
+        }
+    }
+
+    uint32_t exStyle;
+    uint32_t style;
+    if (fullscreen) {
+        exStyle = WS_EX_APPWINDOW;
+        style = WS_POPUP;
+        p.showCursor(false);
+    } else {
+        exStyle = WS_EX_APPWINDOW | WS_EX_WINDOWEDGE;
+        style = WS_OVERLAPPEDWINDOW;
+    }
+
+    Rect rect;
+    rect.right = width;
+    rect.bottom = height;
+    p.adjustWindowRect(&rect, style, false, exStyle);
+
+    hWnd = p.createWindow(exStyle, kClassName, title, style | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0,
+                          static_cast<int>(rect.right - rect.left),
+                          static_cast<int>(rect.bottom - rect.top), hInstance);
+    if (!hWnd) return failCreation("Window Creation Error.");
+
+    hDC = p.getDC(hWnd);
+    if (!hDC) return failCreation("Can't Create A GL Device Context.");
+
+    PixelFormat request;
+    request.flags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+    request.pixelType = PFD_TYPE_RGBA;
+    request.colorBits = static_cast<uint8_t>(bits);
+    request.depthBits = 16;
+    request.layerType = PFD_MAIN_PLANE;
+    const int format = p.choosePixelFormat(hDC, request);
+    if (format == 0) return failCreation("Can't Find A Suitable PixelFormat.");
+    if (!p.setPixelFormat(hDC, format, request)) return failCreation("Can't Set The PixelFormat.");
+
+    hRC = p.createContext(hDC);
+    if (!hRC) return failCreation("Can't Create A GL Rendering Context.");
+    if (!p.makeCurrent(hDC, hRC)) return failCreation("Can't Activate The GL Rendering Context.");
+
+    p.showWindow(hWnd);
+    p.setForegroundWindow(hWnd);
+    p.setFocus(hWnd);
+    resizeScene(width, height);
+
+    if (!initScene()) return failCreation("Initialization Failed.");
+    return true;
+}
+
+intptr_t WndProc(Handle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    switch (message) {
+    case WM_ACTIVATE:
+        active = hiWord(wParam) == 0;
+        return 0;
+    case WM_SYSCOMMAND:
+        if (wParam == SC_SCREENSAVE || wParam == SC_MONITORPOWER) return 0;
+        break;
+    case WM_CLOSE:
+        platform().postQuitMessage(0);
+        return 0;
+    case WM_KEYDOWN:
+        if (wParam < 256) keys[wParam] = true;  // backends only send codes below 256
+        return 0;
+    case WM_KEYUP:
+        if (wParam < 256) keys[wParam] = false;
+        return 0;
+    case WM_SIZE:
+        resizeScene(loWord(static_cast<uintptr_t>(lParam)), hiWord(static_cast<uintptr_t>(lParam)));
+        return 0;
+    default:
+        break;
+    }
+    return platform().defWindowProc(window, message, wParam, lParam);
+}
+
+int WinMain(Handle, Handle, char*, int) {
+    const PlatformApi& p = platform();
+    Message msg;
+    bool done = false;
+
+    // A window that cannot be made is a failure, so the status says so.
+    if (!createGLWindow(kTitle, 640, 480, 16, fullscreen)) return 1;
+
+    while (true) {
+        if (p.peekMessage(&msg)) {
+            if (msg.message == WM_QUIT) break;
+            p.translateMessage(msg);
+            p.dispatchMessage(msg);
+            continue;
+        }
+        if (active) {
+            if (keys[VK_ESCAPE]) {
+                done = true;
+            } else {
+                drawScene();
+                p.swapBuffers(hDC);
+            }
+        }
+        if (keys[VK_F1]) {
+            keys[VK_F1] = false;
+            killGLWindow();
+            fullscreen = !fullscreen;
+            if (!createGLWindow(kTitle, 640, 480, 16, fullscreen)) return 1;
+        }
+        if (done) break;
+    }
+
+    killGLWindow();
+    return static_cast<int>(msg.wParam);
+}

@@ -2,32 +2,112 @@
 //
 // Four calls in the shape of the classic stream API the demo was written
 // against: initialise the output, open a stream, play it, and read its play
-// position in milliseconds - the demo's only clock. Decoding is libmpg123,
-// output is SDL2 audio at the initialised rate. The position is what is being
-// heard: samples the device has consumed, interpolated between device callbacks
-// on a monotonic clock, never going backwards.
+// position in milliseconds - the demo's only clock. Decoding is libmpg123 (to
+// 48 kHz stereo S16 whatever the file's rate, gapless), output is SDL2 audio at
+// the initialised rate. Each stream decodes on its own thread into a lock-free
+// ring that the device callback drains; the callback neither locks nor
+// allocates.
 //
-// Nothing here stops the show: without an audio device the streams play
+// The position is what is being heard: frames the device has consumed,
+// interpolated between device callbacks on the monotonic clock, never going
+// backwards (`snd::PlayClock`). It is anchored afresh at every callback, so it
+// cannot drift from the device.
+//
+// Nothing here stops the show: without an audio device (SDL's "dummy" and
+// "disk" drivers count as none, as they do not keep real time) the streams play
 // silently against the monotonic clock; a missing or undecodable file gives a
-// silent stream whose clock still runs; a stream that ends keeps its clock
-// running. Each of these says so in one line on standard error.
+// silent stream whose clock still runs from FSOUND_Stream_Play on; a stream
+// that ends keeps its clock running. Each of these says so in one line on
+// standard error.
+//
+// A second FSOUND_Init (the F1 toggle rebuilds the scene) stops and releases
+// every stream of the first, so two copies of the music never play at once.
+// Released handles stay valid: their clock stays at the position where they
+// stopped and they cannot be played again.
 #pragma once
+
+#include <atomic>
+#include <cstdint>
 
 struct FSOUND_STREAM;
 
 constexpr unsigned int FSOUND_LOOP_OFF = 1;
+constexpr int FSOUND_FREE = -1;  // FSOUND_Stream_Play: pick the first free channel
 
 // Starts the output. A second call stops and releases every stream of the first.
-// Returns false only if not even the silent clock can run.
+// Returns false only if not even the silent clock can run (a mix rate outside
+// 8000..192000 or a channel count outside 1..1024).
 signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int flags);
-// Never null after a successful FSOUND_Init.
+// Never null after a successful FSOUND_Init; null before it.
 FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int mode, int offset, int length);
-// Returns the channel the stream plays on, or -1.
+// Starts the stream on a channel below maxSoftwareChannels, or on the first
+// free one for FSOUND_FREE; a stream already playing stays where it is.
+// Returns the channel, or -1 (null, unknown or released stream, bad channel).
 int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream);
-// Play position in milliseconds from 0; 0 before play and for a null stream.
+// Play position in milliseconds from 0; 0 before play and for a null or
+// unknown handle.
 int FSOUND_Stream_GetTime(FSOUND_STREAM* stream);
+// Length of the decoded music in milliseconds at the mix rate; 0 for a silent
+// stream or when the file does not tell.
+int FSOUND_Stream_GetLengthMs(FSOUND_STREAM* stream);
 
-// For tests and the capture tool: when set, every FSOUND_Stream_GetTime returns
-// clock(user) instead of the stream's position, and FSOUND_Init opens no device.
+// For tests and the capture tool: when set, every FSOUND_Stream_GetTime of a
+// stream returns clock(user) instead of the stream's position, and FSOUND_Init
+// opens no device. Null clears it.
 using SoundClockOverride = int (*)(void* user);
 void soundSetClockOverride(SoundClockOverride clock, void* user);
+
+// For tests and the capture tool, when no device is open: mixes the next
+// `frames` stereo frames of every playing stream into `out` (interleaved S16,
+// 2 * frames values), exactly as the device callback would. Does not move any
+// clock. Returns false (and leaves `out` alone) while a device is open.
+bool soundMix(int16_t* out, int frames);
+
+namespace snd {
+
+// The play position of one stream, in frames at `rate`. Times are nanoseconds of
+// one monotonic clock, passed in so the logic can be driven by tests.
+//
+// Device mode: the audio thread reports each callback with `consumed`; a
+// reader interpolates from the frames consumed before the latest callback at
+// real speed, but never past the end of that callback's buffer, and never
+// returns less than it returned before. Wall mode (`startWall`): the position
+// is the time since the start. `freeze` stops the clock where it is.
+//
+// One writer thread (`consumed`) and any readers; no locks.
+class PlayClock {
+public:
+    explicit PlayClock(int rate);
+
+    // Audio thread: a callback at `now` took `frames` frames.
+    void consumed(int frames, int64_t now);
+    // Runs the clock from the monotonic clock alone, from `now` on.
+    void startWall(int64_t now);
+    // Keeps the position at its value at `now` from then on.
+    void freeze(int64_t now);
+
+    int64_t positionFrames(int64_t now);
+    int positionMs(int64_t now);
+    int rate() const { return rate_; }
+    // Frames handed over by all callbacks so far (audio thread).
+    int64_t totalConsumed() const { return total_; }
+
+private:
+    int64_t framesIn(int64_t nanos) const;
+
+    const int rate_;
+    int64_t total_ = 0;  // writer only
+    std::atomic<uint32_t> seq_{0};
+    std::atomic<int64_t> anchorFrames_{0};
+    std::atomic<int64_t> anchorTime_{0};
+    std::atomic<int64_t> period_{0};
+    std::atomic<bool> wall_{false};
+    std::atomic<int64_t> wallStart_{0};
+    std::atomic<bool> frozen_{false};
+    std::atomic<int64_t> last_{0};
+};
+
+// Nanoseconds of std::chrono::steady_clock, the clock every stream runs on.
+int64_t steadyNanos();
+
+}  // namespace snd

@@ -1,1 +1,361 @@
-// placeholder until the module is written
+// The desktop backend: SDL2 windows, OpenGL contexts, events and message boxes.
+//
+// Window-system ideas that SDL has no word for are rebuilt here: the window
+// class is a name plus its window procedure, a device context is the window
+// itself, SDL events become the messages the window procedure expects, and the
+// display-mode change is done by making a full-screen window and checking that
+// it really got 640 x 480 - SDL reports success while quietly giving another
+// size. Whatever way the process ends, the desktop gets its mode back.
+#include "platform/platform.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <string>
+
+namespace plat {
+
+namespace {
+
+struct State {
+    bool videoUp = false;
+    std::string className;
+    WindowProc windowProc = nullptr;
+    SDL_Window* fullscreenWindow = nullptr;  // made by the mode change, adopted by createWindow
+    bool pixelFormatSet = false;
+    int cursorCount = 0;
+    std::deque<Message> posted;
+};
+
+State state;
+
+SDL_Window* asWindow(Handle h) { return static_cast<SDL_Window*>(h); }
+
+void restoreDisplayAtExit() {
+    // Leaving the desktop at 640 x 480 would be rude; SDL's video shutdown puts
+    // the original mode back and takes the windows down.
+    if (state.videoUp) {
+        if (state.fullscreenWindow) SDL_SetWindowFullscreen(state.fullscreenWindow, 0);
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        state.videoUp = false;
+    }
+}
+
+bool videoUp() {
+    if (state.videoUp) return true;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    state.videoUp = true;
+    static bool registered = false;
+    if (!registered) {
+        std::atexit(restoreDisplayAtExit);
+        registered = true;
+    }
+    // The pixel format of an SDL window is fixed when the window is made, so
+    // ask for the smallest that meets the request: 16-bit RGB, 16-bit depth,
+    // double-buffered, no alpha, stencil or accumulation buffer.
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    return true;
+}
+
+uintptr_t virtualKey(SDL_Keycode k) {
+    if (k >= SDLK_a && k <= SDLK_z) return 'A' + (k - SDLK_a);
+    if (k >= SDLK_0 && k <= SDLK_9) return '0' + (k - SDLK_0);
+    if (k >= SDLK_F1 && k <= SDLK_F12) return VK_F1 + (k - SDLK_F1);
+    if (k >= SDLK_KP_1 && k <= SDLK_KP_9) return VK_NUMPAD0 + 1 + (k - SDLK_KP_1);
+    switch (k) {
+    case SDLK_ESCAPE: return VK_ESCAPE;
+    case SDLK_RETURN: case SDLK_KP_ENTER: return VK_RETURN;
+    case SDLK_SPACE: return VK_SPACE;
+    case SDLK_BACKSPACE: return VK_BACK;
+    case SDLK_TAB: return VK_TAB;
+    case SDLK_LSHIFT: case SDLK_RSHIFT: return VK_SHIFT;
+    case SDLK_LCTRL: case SDLK_RCTRL: return VK_CONTROL;
+    case SDLK_LALT: case SDLK_RALT: return VK_MENU;
+    case SDLK_PAUSE: return VK_PAUSE;
+    case SDLK_CAPSLOCK: return VK_CAPITAL;
+    case SDLK_PAGEUP: return VK_PRIOR;
+    case SDLK_PAGEDOWN: return VK_NEXT;
+    case SDLK_END: return VK_END;
+    case SDLK_HOME: return VK_HOME;
+    case SDLK_LEFT: return VK_LEFT;
+    case SDLK_UP: return VK_UP;
+    case SDLK_RIGHT: return VK_RIGHT;
+    case SDLK_DOWN: return VK_DOWN;
+    case SDLK_INSERT: return VK_INSERT;
+    case SDLK_DELETE: return VK_DELETE;
+    case SDLK_KP_0: return VK_NUMPAD0;
+    default: return 0;  // no equivalent: the event is dropped
+    }
+}
+
+intptr_t packSize(int w, int h) {
+    const auto clamp16 = [](int v) { return static_cast<uintptr_t>(v < 0 ? 0 : (v > 0xFFFF ? 0xFFFF : v)); };
+    return static_cast<intptr_t>(clamp16(w) | (clamp16(h) << 16));
+}
+
+// Turns one SDL event into a window message; false for events with no message.
+bool translateEvent(const SDL_Event& e, Message* m) {
+    *m = Message();
+    switch (e.type) {
+    case SDL_QUIT:  // e.g. Ctrl+C in the terminal: close like the close box
+        m->window = state.fullscreenWindow;
+        m->message = WM_CLOSE;
+        return true;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+        const uintptr_t vk = virtualKey(e.key.keysym.sym);
+        if (vk == 0) return false;
+        m->window = SDL_GetWindowFromID(e.key.windowID);
+        m->message = e.type == SDL_KEYDOWN ? WM_KEYDOWN : WM_KEYUP;
+        m->wParam = vk;
+        return true;
+    }
+    case SDL_WINDOWEVENT: {
+        SDL_Window* w = SDL_GetWindowFromID(e.window.windowID);
+        m->window = w;
+        switch (e.window.event) {
+        case SDL_WINDOWEVENT_CLOSE:
+            m->message = WM_CLOSE;
+            return true;
+        case SDL_WINDOWEVENT_MINIMIZED:
+            m->message = WM_ACTIVATE;
+            m->wParam = WA_INACTIVE | (uintptr_t{1} << 16);
+            return true;
+        case SDL_WINDOWEVENT_RESTORED:
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+            m->message = WM_ACTIVATE;
+            m->wParam = WA_ACTIVE;
+            return true;
+        case SDL_WINDOWEVENT_FOCUS_LOST: {
+            const bool minimised = w && (SDL_GetWindowFlags(w) & SDL_WINDOW_MINIMIZED);
+            m->message = WM_ACTIVATE;
+            m->wParam = WA_INACTIVE | (minimised ? uintptr_t{1} << 16 : 0);
+            return true;
+        }
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+            m->message = WM_SIZE;
+            m->lParam = packSize(e.window.data1, e.window.data2);
+            return true;
+        default:
+            return false;
+        }
+    }
+    default:
+        return false;
+    }
+}
+
+intptr_t sendMessage(Handle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    return state.windowProc ? state.windowProc(window, message, wParam, lParam) : 0;
+}
+
+bool hasDisplayMode(int width, int height) {
+    const int count = SDL_GetNumDisplayModes(0);
+    for (int i = 0; i < count; ++i) {
+        SDL_DisplayMode mode;
+        if (SDL_GetDisplayMode(0, i, &mode) == 0 && mode.w == width && mode.h == height) return true;
+    }
+    return false;
+}
+
+// Makes a full-screen window at exactly width x height, or nothing.
+SDL_Window* makeFullscreenWindow(int width, int height) {
+    SDL_Window* w = SDL_CreateWindow("", 0, 0, width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    if (!w) return nullptr;
+    SDL_DisplayMode wanted = {};
+    wanted.w = width;
+    wanted.h = height;
+    SDL_DisplayMode closest;
+    if (!SDL_GetClosestDisplayMode(0, &wanted, &closest) || closest.w != width || closest.h != height ||
+        SDL_SetWindowDisplayMode(w, &closest) != 0 || SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN) != 0) {
+        SDL_DestroyWindow(w);
+        return nullptr;
+    }
+    SDL_ShowWindow(w);
+    // The window manager answers asynchronously; give it a moment to settle.
+    int gotW = 0, gotH = 0;
+    for (int tries = 0; tries < 50; ++tries) {
+        SDL_PumpEvents();
+        SDL_GetWindowSize(w, &gotW, &gotH);
+        if (gotW == width && gotH == height && (SDL_GetWindowFlags(w) & SDL_WINDOW_FULLSCREEN)) return w;
+        SDL_Delay(10);
+    }
+    SDL_SetWindowFullscreen(w, 0);
+    SDL_DestroyWindow(w);
+    return nullptr;
+}
+
+const PlatformApi api = {
+    "sdl2",
+    [] { return Handle{}; },
+    [](const WindowClass& c) {
+        if (!c.className || !state.className.empty() || !videoUp()) return false;
+        state.className = c.className;
+        state.windowProc = c.windowProc;
+        return true;
+    },
+    [](const char* name, Handle) {
+        if (!name || state.className != name) return false;
+        state.className.clear();
+        state.windowProc = nullptr;
+        return true;
+    },
+    [](const DisplayMode* mode, uint32_t) {
+        if (!mode) {
+            if (state.fullscreenWindow) SDL_SetWindowFullscreen(state.fullscreenWindow, 0);
+            return DISP_CHANGE_SUCCESSFUL;
+        }
+        if (!videoUp()) return DISP_CHANGE_FAILED;
+        const int w = static_cast<int>(mode->pelsWidth), h = static_cast<int>(mode->pelsHeight);
+        if (!hasDisplayMode(w, h)) return DISP_CHANGE_BADMODE;
+        if (!state.fullscreenWindow) state.fullscreenWindow = makeFullscreenWindow(w, h);
+        return state.fullscreenWindow ? DISP_CHANGE_SUCCESSFUL : DISP_CHANGE_FAILED;
+    },
+    [](bool show) {
+        state.cursorCount += show ? 1 : -1;
+        SDL_ShowCursor(state.cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
+        return state.cursorCount;
+    },
+    // SDL sizes windows by their client area, so no frame is added.
+    [](Rect*, uint32_t, bool, uint32_t) { return true; },
+    [](uint32_t, const char* className, const char* title, uint32_t style, int x, int y, int w, int h,
+       Handle) -> Handle {
+        if (!className || state.className != className || !videoUp()) return nullptr;
+        state.pixelFormatSet = false;
+        if ((style & WS_POPUP) && state.fullscreenWindow) {
+            SDL_SetWindowTitle(state.fullscreenWindow, title ? title : "");
+            return state.fullscreenWindow;
+        }
+        Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
+        if (style & WS_OVERLAPPEDWINDOW) flags |= SDL_WINDOW_RESIZABLE;
+        else flags |= SDL_WINDOW_BORDERLESS;
+        return SDL_CreateWindow(title ? title : "", x, y, w, h, flags);
+    },
+    [](Handle window) {
+        if (!window) return false;
+        if (asWindow(window) == state.fullscreenWindow) state.fullscreenWindow = nullptr;
+        SDL_DestroyWindow(asWindow(window));
+        return true;
+    },
+    [](Handle window) {
+        SDL_ShowWindow(asWindow(window));
+        // Showing a window activates and sizes it; the window procedure hears
+        // of both before ShowWindow returns.
+        int w = 0, h = 0;
+        SDL_GL_GetDrawableSize(asWindow(window), &w, &h);
+        sendMessage(window, WM_ACTIVATE, WA_ACTIVE, 0);
+        sendMessage(window, WM_SIZE, 0, packSize(w, h));
+    },
+    [](Handle window) {
+        SDL_RaiseWindow(asWindow(window));
+        return true;
+    },
+    [](Handle window) {
+        SDL_SetWindowInputFocus(asWindow(window));
+        return Handle{};
+    },
+    [] { return static_cast<Handle>(SDL_GetKeyboardFocus()); },
+    [](Handle window) { return window; },  // the window is its own device context
+    [](Handle window, Handle dc) { return dc != nullptr && dc == window; },
+    [](Handle dc, const PixelFormat& request) {
+        const uint32_t needed = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL;
+        if (!dc || (request.flags & needed) != needed || request.pixelType != PFD_TYPE_RGBA) return 0;
+        return 1;  // the one format the window was made with
+    },
+    [](Handle dc, int format, const PixelFormat&) {
+        if (!dc || format != 1 || state.pixelFormatSet) return false;  // set once per window
+        state.pixelFormatSet = true;
+        return true;
+    },
+    [](Handle dc) -> Handle {
+        if (!dc) return nullptr;
+        SDL_GLContext previous = SDL_GL_GetCurrentContext();
+        SDL_Window* previousWindow = SDL_GL_GetCurrentWindow();
+        SDL_GLContext rc = SDL_GL_CreateContext(asWindow(dc));
+        // Creating must not change which context is current; that is makeCurrent's job.
+        SDL_GL_MakeCurrent(previousWindow, previous);
+        return rc;
+    },
+    [](Handle dc, Handle rc) {
+        if (!rc) return SDL_GL_MakeCurrent(nullptr, nullptr) == 0;
+        return dc && SDL_GL_MakeCurrent(asWindow(dc), rc) == 0;
+    },
+    [](Handle rc) {
+        if (!rc) return false;
+        SDL_GL_DeleteContext(rc);
+        return true;
+    },
+    [](Handle dc) {
+        if (!dc) return false;
+        SDL_GL_SwapWindow(asWindow(dc));
+        return true;
+    },
+    [](Message* m) {
+        if (!state.posted.empty()) {
+            *m = state.posted.front();
+            state.posted.pop_front();
+            return true;
+        }
+        if (!state.videoUp) return false;
+        SDL_Event e;
+        while (SDL_PollEvent(&e)) {
+            if (translateEvent(e, m)) return true;
+        }
+        return false;
+    },
+    [](const Message&) {},
+    [](const Message& m) { return sendMessage(m.window, m.message, m.wParam, m.lParam); },
+    [](int code) {
+        Message quit;
+        quit.message = WM_QUIT;
+        quit.wParam = static_cast<uintptr_t>(code);
+        state.posted.push_back(quit);
+    },
+    [](Handle window, uint32_t message, uintptr_t wParam, intptr_t) {
+        if (message == WM_SYSCOMMAND && wParam == SC_MINIMIZE && window) SDL_MinimizeWindow(asWindow(window));
+        return intptr_t{0};
+    },
+    [](Handle, const char* text, const char* caption, uint32_t type) {
+        const bool question = (type & 0x0F) == MB_YESNO;
+        Uint32 flags = SDL_MESSAGEBOX_INFORMATION;
+        const uint32_t icon = type & 0xF0;
+        if (icon == MB_ICONSTOP) flags = SDL_MESSAGEBOX_ERROR;
+        else if (icon == MB_ICONEXCLAMATION) flags = SDL_MESSAGEBOX_WARNING;
+        const SDL_MessageBoxButtonData yesNo[] = {
+            {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, IDYES, "Yes"},
+            {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, IDNO, "No"},
+        };
+        const SDL_MessageBoxButtonData ok[] = {
+            {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, IDOK, "OK"},
+        };
+        SDL_MessageBoxData box = {};
+        box.flags = flags;
+        box.title = caption ? caption : "";
+        box.message = text ? text : "";
+        box.numbuttons = question ? 2 : 1;
+        box.buttons = question ? yesNo : ok;
+        int answer = 0;
+        if (SDL_ShowMessageBox(&box, &answer) == 0) {
+            if (answer > 0) return answer;
+            return question ? IDNO : IDOK;  // closed without a button
+        }
+        // No display to show it on: the text still reaches the user.
+        std::fprintf(stderr, "%s: %s%s", box.title, box.message,
+                     (box.message[0] && box.message[std::string(box.message).size() - 1] == '\n') ? "" : "\n");
+        return question ? IDNO : IDOK;
+    },
+};
+
+}  // namespace
+
+const PlatformApi* sdl2Platform() { return &api; }
+
+}  // namespace plat

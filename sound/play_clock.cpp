@@ -1,0 +1,83 @@
+// The play-position clock: anchored at every device callback, interpolated on
+// the monotonic clock in between, never backwards.
+#include "sound/sound.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace snd {
+
+namespace {
+constexpr int64_t kNanosPerSecond = 1000000000;
+}
+
+int64_t steadyNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+PlayClock::PlayClock(int rate) : rate_(rate > 0 ? rate : 1) {}
+
+int64_t PlayClock::framesIn(int64_t nanos) const {
+    if (nanos <= 0) return 0;
+    // Split so that hours of nanoseconds times the rate cannot overflow.
+    return nanos / kNanosPerSecond * rate_ + nanos % kNanosPerSecond * rate_ / kNanosPerSecond;
+}
+
+void PlayClock::consumed(int frames, int64_t now) {
+    if (frames <= 0) return;
+    // Sequence lock: odd while the anchor is being written, so a reader never
+    // mixes the frames of one callback with the time of another.
+    const uint32_t s = seq_.load(std::memory_order_relaxed);
+    seq_.store(s + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    anchorFrames_.store(total_, std::memory_order_relaxed);
+    anchorTime_.store(now, std::memory_order_relaxed);
+    period_.store(frames, std::memory_order_relaxed);
+    seq_.store(s + 2, std::memory_order_release);
+    total_ += frames;
+}
+
+void PlayClock::startWall(int64_t now) {
+    wallStart_.store(now, std::memory_order_relaxed);
+    wall_.store(true, std::memory_order_release);
+}
+
+void PlayClock::freeze(int64_t now) {
+    positionFrames(now);
+    frozen_.store(true, std::memory_order_release);
+}
+
+int64_t PlayClock::positionFrames(int64_t now) {
+    if (frozen_.load(std::memory_order_acquire)) return last_.load(std::memory_order_relaxed);
+
+    int64_t pos = 0;
+    if (wall_.load(std::memory_order_acquire)) {
+        pos = framesIn(now - wallStart_.load(std::memory_order_relaxed));
+    } else {
+        int64_t frames = 0, time = 0, period = 0;
+        uint32_t s1 = 0, s2 = 0;
+        do {
+            s1 = seq_.load(std::memory_order_acquire);
+            frames = anchorFrames_.load(std::memory_order_relaxed);
+            time = anchorTime_.load(std::memory_order_relaxed);
+            period = period_.load(std::memory_order_relaxed);
+            std::atomic_thread_fence(std::memory_order_acquire);
+            s2 = seq_.load(std::memory_order_relaxed);
+        } while (s1 != s2 || (s1 & 1u));
+        if (s1 != 0) pos = frames + std::min(period, framesIn(now - time));
+    }
+
+    // Never backwards: a late callback holds the clock until it catches up.
+    int64_t prev = last_.load(std::memory_order_relaxed);
+    while (pos > prev && !last_.compare_exchange_weak(prev, pos, std::memory_order_relaxed)) {
+    }
+    return std::max(pos, prev);
+}
+
+int PlayClock::positionMs(int64_t now) {
+    return static_cast<int>(positionFrames(now) * 1000 / rate_);
+}
+
+}  // namespace snd

@@ -1,0 +1,93 @@
+// Deterministic randomness, noise and file helpers shared by every group.
+#include "tools/assets/assets.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace assets {
+
+uint64_t Rng::next() {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+double Rng::uniform() { return double(next() >> 11) * (1.0 / 9007199254740992.0); }
+
+uint32_t hash3(int32_t x, int32_t y, int32_t z, uint32_t seed) {
+    uint32_t h = seed * 0x27D4EB2Du;
+    h ^= uint32_t(x) * 0x85EBCA6Bu;
+    h = (h << 13) | (h >> 19);
+    h ^= uint32_t(y) * 0xC2B2AE35u;
+    h = (h << 17) | (h >> 15);
+    h ^= uint32_t(z) * 0x165667B1u;
+    h ^= h >> 16;
+    h *= 0x7FEB352Du;
+    h ^= h >> 15;
+    h *= 0x846CA68Bu;
+    h ^= h >> 16;
+    return h;
+}
+
+double hashUnit(int32_t x, int32_t y, int32_t z, uint32_t seed) {
+    return double(hash3(x, y, z, seed)) * (1.0 / 4294967296.0);
+}
+
+static double fade(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
+
+double valueNoise3(double x, double y, double z, uint32_t seed) {
+    const double fx = std::floor(x), fy = std::floor(y), fz = std::floor(z);
+    const int32_t ix = int32_t(fx), iy = int32_t(fy), iz = int32_t(fz);
+    const double tx = fade(x - fx), ty = fade(y - fy), tz = fade(z - fz);
+    double c[2][2][2];
+    for (int a = 0; a < 2; ++a)
+        for (int b = 0; b < 2; ++b)
+            for (int d = 0; d < 2; ++d) c[a][b][d] = hashUnit(ix + a, iy + b, iz + d, seed);
+    auto lerp = [](double p, double q, double t) { return p + (q - p) * t; };
+    const double x00 = lerp(c[0][0][0], c[1][0][0], tx), x10 = lerp(c[0][1][0], c[1][1][0], tx);
+    const double x01 = lerp(c[0][0][1], c[1][0][1], tx), x11 = lerp(c[0][1][1], c[1][1][1], tx);
+    return lerp(lerp(x00, x10, ty), lerp(x01, x11, ty), tz);
+}
+
+double fbm3(double x, double y, double z, int octaves, uint32_t seed) {
+    double sum = 0, amp = 0.5, norm = 0;
+    for (int i = 0; i < octaves; ++i) {
+        sum += amp * valueNoise3(x, y, z, seed + uint32_t(i) * 101u);
+        norm += amp;
+        amp *= 0.5;
+        // Rotate-ish and scale between octaves so the lattice does not show.
+        const double nx = 1.6 * x + 1.2 * z + 0.31, ny = 2.0 * y + 0.17, nz = -1.2 * x + 1.6 * z + 0.73;
+        x = nx; y = ny; z = nz;
+    }
+    return sum / norm;
+}
+
+double clamp01(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
+
+double smoothstep(double e0, double e1, double x) {
+    const double t = clamp01((x - e0) / (e1 - e0));
+    return t * t * (3 - 2 * t);
+}
+
+bool makeDirs(const std::string& path) {
+    if (path.empty()) return true;
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') {
+            const std::string part = path.substr(0, i);
+            if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+        }
+    }
+    return true;
+}
+
+bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace assets
