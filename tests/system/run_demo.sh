@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# run_demo.sh CONTRAIL DATA_DIR full|escape
+#   full:   the show runs by itself and the process exits with 0 after about 52 s
+#   escape: Escape held down a moment after start ends it with status 27
+set -u
+exe=$1 data=$2 mode=$3
+
+display=""
+for n in $(seq 90 140); do
+  if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=:$n; break; fi
+done
+[ -n "$display" ] || { echo "no free X display number"; exit 1; }
+Xvfb "$display" -screen 0 640x480x16 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
+for _ in $(seq 50); do [ -e /tmp/.X11-unix/X${display#:} ] && break; sleep 0.1; done
+
+export DISPLAY=$display SDL_AUDIODRIVER=dummy
+cd "$data" || exit 1
+start=$(date +%s.%N)
+"$exe" >/dev/null 2>stderr.log &
+pid=$!
+
+# The window shows up once the window is made and the scene is set up.
+shown=""
+for _ in $(seq 200); do
+  if xdotool search --name "Tamber's OpenGL Framework" >/dev/null 2>&1; then
+    shown=$(date +%s.%N); break
+  fi
+  sleep 0.05
+done
+[ -n "$shown" ] || { echo "the window never appeared"; kill $pid; exit 1; }
+echo "window after $(echo "$shown - $start" | bc) s"
+
+if [ "$mode" = escape ]; then
+  sleep 2
+  xdotool keydown Escape; sleep 0.3; xdotool keyup Escape
+fi
+wait $pid
+status=$?
+end=$(date +%s.%N)
+elapsed=$(echo "$end - $start" | bc)
+echo "exit status $status after $elapsed s"
+cat stderr.log; rm -f stderr.log
+
+if [ "$mode" = escape ]; then
+  [ $status -eq 27 ] || { echo "expected status 27"; exit 1; }
+else
+  [ $status -eq 0 ] || { echo "expected status 0"; exit 1; }
+  # The show lasts 52 s of music; allow for start-up.
+  if [ "$(echo "$elapsed < 51.5 || $elapsed > 65" | bc)" -eq 1 ]; then echo "the show did not last about 52 s"; exit 1; fi
+fi
