@@ -1,1 +1,479 @@
-// placeholder until the module is written
+// The stream calls on SDL2 audio and libmpg123.
+//
+// Ownership: every stream lives until the process ends (handles stay valid
+// after release), and the library state itself is never destroyed, because the
+// demo ends with exit() while the audio thread may still be running.
+#include "sound/sound.h"
+
+#include <SDL.h>
+#include <dlfcn.h>
+#include <mpg123.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int kRingFrames = 1 << 15;  // ~0.7 s at 48 kHz: rides out a slow decode
+constexpr int kDecodeFrames = 4096;   // one mpg123_read
+constexpr int kDeviceFrames = 512;    // one callback, ~11 ms at 48 kHz
+constexpr int kMixFrames = 4096;      // mixing scratch, in frames
+constexpr int kMinRate = 8000, kMaxRate = 192000, kMaxChannels = 1024;
+
+// Single-producer single-consumer ring of interleaved stereo S16 frames. The
+// decoder thread writes, the device callback (or soundMix) reads.
+class FrameRing {
+public:
+    void allocate(size_t frames) {
+        data_.reset(new int16_t[frames * 2]);
+        cap_ = frames;
+    }
+    void release() {
+        data_.reset();
+        cap_ = 0;
+    }
+    bool allocated() const { return data_ != nullptr; }
+
+    size_t readable() const {
+        return head_.load(std::memory_order_acquire) - tail_.load(std::memory_order_relaxed);
+    }
+    size_t writable() const {
+        return cap_ - (head_.load(std::memory_order_relaxed) - tail_.load(std::memory_order_acquire));
+    }
+
+    size_t write(const int16_t* src, size_t frames) {
+        const size_t h = head_.load(std::memory_order_relaxed);
+        const size_t t = tail_.load(std::memory_order_acquire);
+        const size_t n = std::min(frames, cap_ - (h - t));
+        const size_t at = h % cap_;
+        const size_t first = std::min(n, cap_ - at);
+        std::memcpy(data_.get() + at * 2, src, first * 4);
+        std::memcpy(data_.get(), src + first * 2, (n - first) * 4);
+        head_.store(h + n, std::memory_order_release);
+        return n;
+    }
+
+    // Reads up to `frames` frames into dst, or drops them when dst is null.
+    size_t read(int16_t* dst, size_t frames) {
+        const size_t t = tail_.load(std::memory_order_relaxed);
+        const size_t h = head_.load(std::memory_order_acquire);
+        const size_t n = std::min(frames, h - t);
+        if (dst != nullptr && n > 0) {
+            const size_t at = t % cap_;
+            const size_t first = std::min(n, cap_ - at);
+            std::memcpy(dst, data_.get() + at * 2, first * 4);
+            std::memcpy(dst + first * 2, data_.get(), (n - first) * 4);
+        }
+        tail_.store(t + n, std::memory_order_release);
+        return n;
+    }
+
+private:
+    std::unique_ptr<int16_t[]> data_;
+    size_t cap_ = 0;
+    std::atomic<size_t> head_{0};  // frames ever written
+    std::atomic<size_t> tail_{0};  // frames ever read
+};
+
+// One line on standard error; the show goes on regardless.
+void say(const std::string& line) {
+    std::fprintf(stderr, "sound: %s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+struct FSOUND_STREAM {
+    FSOUND_STREAM(const char* n, int rate) : name(n), clock(rate) {}
+
+    const std::string name;
+    snd::PlayClock clock;
+
+    // Decoding; mh is null for a silent stream (missing or undecodable file).
+    mpg123_handle* mh = nullptr;
+    FrameRing ring;
+    std::thread decoder;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> ended{false};
+    std::mutex wakeMutex;
+    std::condition_variable wake;
+    int64_t lengthFrames = 0;
+
+    // Registry state, under the library mutex.
+    int channel = -1;
+    bool stopped = false;   // taken off its channel, or released
+    bool released = false;  // decoder and buffers gone
+
+    // Device callback only: frames of silence played during an underrun, to be
+    // dropped from the music so it stays in step with the clock.
+    size_t owed = 0;
+
+    // Empty on success, else why the file cannot be played.
+    std::string openDecoder(int rate);
+    void decodeLoop();
+    void pull(int16_t* dst, int frames);
+    void waitForMusic(int frames);
+    void releaseDecoder();
+};
+
+namespace {
+
+struct Library {
+    std::mutex mutex;  // the API's state; never taken by the device callback
+    bool initialised = false;
+    int rate = 48000;
+    bool sdlAudio = false;  // we hold a reference on SDL's audio subsystem
+    SDL_AudioDeviceID device = 0;
+    int channelCount = 0;
+    std::unique_ptr<std::atomic<FSOUND_STREAM*>[]> channels;
+    std::vector<std::unique_ptr<FSOUND_STREAM>> streams;
+
+    // Mixing buffers, sized before the device starts so the callback never allocates.
+    std::vector<FSOUND_STREAM*> active;
+    std::vector<int32_t> acc;
+    std::vector<int16_t> scratch;
+
+    std::atomic<SoundClockOverride> clockOverride{nullptr};
+    std::atomic<void*> clockUser{nullptr};
+};
+
+Library& lib() {
+    static Library* const instance = new Library;  // never destroyed, see above
+    return *instance;
+}
+
+FSOUND_STREAM* findStream(Library& l, const FSOUND_STREAM* s) {
+    for (const auto& p : l.streams)
+        if (p.get() == s) return p.get();
+    return nullptr;
+}
+
+// Mixes `frames` frames of every stream on a channel into out. With a `now`
+// (device callback) each stream's clock learns that the frames were taken.
+void mix(Library& l, int16_t* out, int frames, const int64_t* now) {
+    int n = 0;
+    for (int i = 0; i < l.channelCount; ++i) {
+        FSOUND_STREAM* const s = l.channels[i].load(std::memory_order_acquire);
+        if (s != nullptr) l.active[n++] = s;
+    }
+    for (int done = 0; done < frames;) {
+        const int chunk = std::min(frames - done, kMixFrames);
+        std::fill(l.acc.begin(), l.acc.begin() + chunk * 2, 0);
+        for (int k = 0; k < n; ++k) {
+            if (now == nullptr) l.active[k]->waitForMusic(chunk);
+            l.active[k]->pull(l.scratch.data(), chunk);
+            for (int j = 0; j < chunk * 2; ++j) l.acc[j] += l.scratch[j];
+        }
+        int16_t* const dst = out + done * 2;
+        for (int j = 0; j < chunk * 2; ++j)
+            dst[j] = static_cast<int16_t>(std::clamp<int32_t>(l.acc[j], -32768, 32767));
+        done += chunk;
+    }
+    if (now != nullptr)
+        for (int k = 0; k < n; ++k) l.active[k]->clock.consumed(frames, *now);
+}
+
+void audioCallback(void* user, Uint8* stream, int len) {
+    const int64_t now = snd::steadyNanos();
+    mix(*static_cast<Library*>(user), reinterpret_cast<int16_t*>(stream), len / 4, &now);
+}
+
+// ALSA's library prints its own complaints about a missing card on standard
+// error; SDL reports the failure too, and that one line is enough.
+void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+void quietAlsaErrors(bool quiet) {
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    static void* const alsa = dlopen("libasound.so.2", RTLD_LAZY);
+    static const auto set =
+        alsa != nullptr ? reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))
+                        : nullptr;
+    if (set != nullptr)
+        set(quiet ? ignoreAlsaError : nullptr);
+}
+
+std::string openDeviceLoudly(Library& l) {
+    // Someone may have shut SDL down since (SDL_Quit): then our reference is gone.
+    if (!l.sdlAudio || SDL_WasInit(SDL_INIT_AUDIO) == 0) {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return SDL_GetError();
+        l.sdlAudio = true;
+    }
+    const char* driver = SDL_GetCurrentAudioDriver();
+    std::string why;
+    if (driver == nullptr) {
+        why = "no audio driver";
+    } else if (std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "disk") == 0) {
+        why = std::string("the \"") + driver + "\" driver keeps no real time";
+    } else {
+        SDL_AudioSpec want{};
+        SDL_AudioSpec have{};
+        want.freq = l.rate;
+        want.format = AUDIO_S16SYS;
+        want.channels = 2;
+        want.samples = kDeviceFrames;
+        want.callback = audioCallback;
+        want.userdata = &l;
+        // No allowed changes: SDL converts to whatever the hardware wants, so
+        // the callback always counts frames at the mix rate.
+        l.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        if (l.device != 0) {
+            SDL_PauseAudioDevice(l.device, 0);
+            return {};
+        }
+        why = SDL_GetError();
+    }
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    l.sdlAudio = false;
+    return why;
+}
+
+// Why there is no usable device, or empty when `l.device` is open and running.
+std::string openDevice(Library& l) {
+    quietAlsaErrors(true);
+    std::string why = openDeviceLoudly(l);
+    quietAlsaErrors(false);
+    return why;
+}
+
+void closeDevice(Library& l) {
+    if (l.device != 0) SDL_CloseAudioDevice(l.device);  // waits for the callback
+    l.device = 0;
+}
+
+// mpg123 would only say "file access error"; the system knows why.
+bool readable(const std::string& path, std::string& why) {
+    std::FILE* const f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        why = std::strerror(errno);
+        return false;
+    }
+    std::fclose(f);
+    return true;
+}
+
+}  // namespace
+
+std::string FSOUND_STREAM::openDecoder(int rate) {
+    std::string why;
+    if (!readable(name, why)) return why;
+    int err = MPG123_OK;
+    mh = mpg123_new(nullptr, &err);
+    if (mh == nullptr) return mpg123_plain_strerror(err);
+    // Only stereo S16 at the mix rate is offered, so mpg123 resamples and
+    // duplicates mono itself; gapless trims the encoder's delay and padding.
+    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_FORCE_STEREO, 0.0);
+    mpg123_format_none(mh);
+    long got = 0;
+    int channels = 0, encoding = 0;
+    if (mpg123_format(mh, rate, MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK) {
+        why = mpg123_strerror(mh);
+    } else if (mpg123_open(mh, name.c_str()) != MPG123_OK) {
+        why = mpg123_strerror(mh);
+    } else if (mpg123_getformat(mh, &got, &channels, &encoding) != MPG123_OK) {
+        why = mpg123_strerror(mh);
+    } else if (got != rate || channels != 2 || encoding != MPG123_ENC_SIGNED_16) {
+        why = "no decoder output at the mix rate";
+    } else {
+        ring.allocate(kRingFrames);
+        // Decode the start now: a file that yields no sound at all is not music.
+        std::vector<int16_t> buf(kDecodeFrames * 2);
+        size_t bytes = 0;
+        const int r = mpg123_read(mh, buf.data(), buf.size() * 2, &bytes);
+        if (bytes == 0) {
+            why = r == MPG123_DONE || r == MPG123_OK ? "no audio in the file" : mpg123_strerror(mh);
+        } else {
+            ring.write(buf.data(), bytes / 4);
+            if (r == MPG123_DONE) ended = true;
+            const off_t length = mpg123_length(mh);
+            lengthFrames = length > 0 ? static_cast<int64_t>(length) : 0;
+            return {};
+        }
+    }
+    releaseDecoder();
+    return why.empty() ? "cannot decode" : why;
+}
+
+void FSOUND_STREAM::decodeLoop() {
+    std::vector<int16_t> buf(kDecodeFrames * 2);
+    int idle = 0;
+    while (!stop.load(std::memory_order_acquire) && !ended.load(std::memory_order_relaxed)) {
+        if (ring.writable() < static_cast<size_t>(kDecodeFrames)) {
+            std::unique_lock<std::mutex> lock(wakeMutex);
+            wake.wait_for(lock, std::chrono::milliseconds(5), [this] { return stop.load(); });
+            continue;
+        }
+        size_t bytes = 0;
+        const int r = mpg123_read(mh, buf.data(), buf.size() * 2, &bytes);
+        ring.write(buf.data(), bytes / 4);
+        idle = bytes == 0 ? idle + 1 : 0;
+        if (r == MPG123_DONE) {
+            say("\"" + name + "\" has ended; the clock runs on in silence");
+            ended.store(true, std::memory_order_release);
+        } else if ((r != MPG123_OK && r != MPG123_NEW_FORMAT) || idle > 100) {
+            say("\"" + name + "\" stopped decoding (" +
+                (r != MPG123_OK ? mpg123_strerror(mh) : "no progress") +
+                "); the clock runs on in silence");
+            ended.store(true, std::memory_order_release);
+        }
+    }
+}
+
+void FSOUND_STREAM::pull(int16_t* dst, int frames) {
+    size_t got = 0;
+    if (ring.allocated()) {
+        if (owed > 0) owed -= ring.read(nullptr, owed);
+        got = ring.read(dst, frames);
+        if (got < static_cast<size_t>(frames) && !ended.load(std::memory_order_acquire))
+            owed += frames - got;
+    }
+    std::fill(dst + got * 2, dst + frames * 2, int16_t{0});
+}
+
+// Offline mixing runs faster than real time, so it waits for the decoder
+// instead of playing an underrun (bounded, should the decoder hang).
+void FSOUND_STREAM::waitForMusic(int frames) {
+    for (int i = 0; i < 2000 && ring.allocated() && !ended.load(std::memory_order_acquire) &&
+                    ring.readable() < static_cast<size_t>(frames);
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void FSOUND_STREAM::releaseDecoder() {
+    if (decoder.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(wakeMutex);
+            stop = true;
+        }
+        wake.notify_all();
+        decoder.join();
+    }
+    if (mh != nullptr) {
+        mpg123_close(mh);
+        mpg123_delete(mh);
+        mh = nullptr;
+    }
+    ring.release();
+}
+
+signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int /*flags*/) {
+    static const int mpgInit = mpg123_init();  // once; a no-op on current libmpg123
+    (void)mpgInit;
+
+    Library& l = lib();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    if (mixRate < kMinRate || mixRate > kMaxRate || maxSoftwareChannels < 1 ||
+        maxSoftwareChannels > kMaxChannels)
+        return 0;
+
+    // A new start: nothing of the previous one may go on playing.
+    closeDevice(l);
+    const int64_t now = snd::steadyNanos();
+    for (const auto& s : l.streams) {
+        if (s->released) continue;
+        s->clock.freeze(now);
+        s->releaseDecoder();
+        s->channel = -1;
+        s->stopped = s->released = true;
+    }
+
+    l.rate = mixRate;
+    l.channelCount = maxSoftwareChannels;
+    l.channels.reset(new std::atomic<FSOUND_STREAM*>[maxSoftwareChannels]);
+    for (int i = 0; i < maxSoftwareChannels; ++i) l.channels[i].store(nullptr);
+    l.active.assign(maxSoftwareChannels, nullptr);
+    l.acc.assign(kMixFrames * 2, 0);
+    l.scratch.assign(kMixFrames * 2, 0);
+    l.initialised = true;
+
+    if (l.clockOverride.load() != nullptr) return 1;
+    const std::string why = openDevice(l);
+    if (!why.empty()) say("no audio output (" + why + "); the music is silent");
+    return 1;
+}
+
+FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int /*mode*/, int /*offset*/,
+                                  int /*length*/) {
+    Library& l = lib();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    if (!l.initialised) return nullptr;
+    auto s = std::make_unique<FSOUND_STREAM>(name != nullptr ? name : "", l.rate);
+    const std::string why = name != nullptr ? s->openDecoder(l.rate) : "no file name";
+    if (why.empty())
+        s->decoder = std::thread([p = s.get()] { p->decodeLoop(); });
+    else
+        say("cannot play \"" + s->name + "\" (" + why + "); the clock runs in silence");
+    l.streams.push_back(std::move(s));
+    return l.streams.back().get();
+}
+
+int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
+    Library& l = lib();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    FSOUND_STREAM* const s = findStream(l, stream);
+    if (s == nullptr || s->stopped) return -1;
+    if (s->channel >= 0) return s->channel;
+    if (channel == FSOUND_FREE) {
+        for (int i = 0; i < l.channelCount && channel < 0; ++i)
+            if (l.channels[i].load() == nullptr) channel = i;
+    }
+    if (channel < 0 || channel >= l.channelCount) return -1;
+
+    const int64_t now = snd::steadyNanos();
+    if (FSOUND_STREAM* const old = l.channels[channel].load()) {
+        // Only one stream per channel; the one it replaces stops where it is.
+        old->clock.freeze(now);
+        old->channel = -1;
+        old->stopped = true;
+    }
+    // With a device the clock follows the frames it takes; otherwise, and for
+    // a stream with no music, it is the monotonic clock from now on.
+    if (l.device == 0 || !s->ring.allocated()) s->clock.startWall(now);
+    s->channel = channel;
+    l.channels[channel].store(s, std::memory_order_release);
+    return channel;
+}
+
+int FSOUND_Stream_GetTime(FSOUND_STREAM* stream) {
+    if (stream == nullptr) return 0;
+    Library& l = lib();
+    if (const SoundClockOverride clock = l.clockOverride.load())
+        return clock(l.clockUser.load());
+    std::lock_guard<std::mutex> lock(l.mutex);
+    FSOUND_STREAM* const s = findStream(l, stream);
+    return s != nullptr ? s->clock.positionMs(snd::steadyNanos()) : 0;
+}
+
+int FSOUND_Stream_GetLengthMs(FSOUND_STREAM* stream) {
+    Library& l = lib();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    const FSOUND_STREAM* const s = findStream(l, stream);
+    return s != nullptr ? static_cast<int>(s->lengthFrames * 1000 / s->clock.rate()) : 0;
+}
+
+void soundSetClockOverride(SoundClockOverride clock, void* user) {
+    Library& l = lib();
+    l.clockUser.store(user);
+    l.clockOverride.store(clock);
+}
+
+bool soundMix(int16_t* out, int frames) {
+    Library& l = lib();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    if (l.device != 0) return false;
+    if (out != nullptr && frames > 0) {
+        if (l.initialised)
+            mix(l, out, frames, nullptr);
+        else
+            std::fill(out, out + frames * 2, int16_t{0});
+    }
+    return true;
+}

@@ -2,28 +2,21 @@
 //
 // Four calls in the shape of the classic stream API the demo was written
 // against: initialise the output, open a stream, play it, and read its play
-// position in milliseconds - the demo's only clock. Decoding is libmpg123 (to
-// 48 kHz stereo S16 whatever the file's rate, gapless), output is SDL2 audio at
-// the initialised rate. Each stream decodes on its own thread into a lock-free
-// ring that the device callback drains; the callback neither locks nor
-// allocates.
+// position in milliseconds - the demo's only clock. libmpg123 decodes (gapless,
+// to stereo S16 at the mix rate) on a thread per stream into a lock-free ring;
+// an SDL2 audio callback drains it without locking or allocating.
 //
 // The position is what is being heard: frames the device has consumed,
-// interpolated between device callbacks on the monotonic clock, never going
-// backwards (`snd::PlayClock`). It is anchored afresh at every callback, so it
-// cannot drift from the device.
+// interpolated between callbacks on the monotonic clock, anchored afresh at
+// each one so it cannot drift, and never going backwards (`snd::PlayClock`).
 //
-// Nothing here stops the show: without an audio device (SDL's "dummy" and
-// "disk" drivers count as none, as they do not keep real time) the streams play
-// silently against the monotonic clock; a missing or undecodable file gives a
-// silent stream whose clock still runs from FSOUND_Stream_Play on; a stream
-// that ends keeps its clock running. Each of these says so in one line on
-// standard error.
-//
-// A second FSOUND_Init (the F1 toggle rebuilds the scene) stops and releases
-// every stream of the first, so two copies of the music never play at once.
-// Released handles stay valid: their clock stays at the position where they
-// stopped and they cannot be played again.
+// Nothing here stops the show. Without an audio device (SDL's "dummy" and
+// "disk" drivers count as none: they do not keep real time) streams play
+// silently on the monotonic clock; a missing or undecodable file gives a silent
+// stream whose clock runs from FSOUND_Stream_Play on; a stream that ends keeps
+// its clock running. Each says so in one line on standard error. A second
+// FSOUND_Init (F1 rebuilds the scene) stops and releases every earlier stream;
+// their handles stay valid, with the clock held where they stopped.
 #pragma once
 
 #include <atomic>
@@ -38,7 +31,8 @@ constexpr int FSOUND_FREE = -1;  // FSOUND_Stream_Play: pick the first free chan
 // Returns false only if not even the silent clock can run (a mix rate outside
 // 8000..192000 or a channel count outside 1..1024).
 signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int flags);
-// Never null after a successful FSOUND_Init; null before it.
+// Never null after a successful FSOUND_Init; null before it. Streams play once
+// from the start: the mode, offset and length are accepted but not used.
 FSOUND_STREAM* FSOUND_Stream_Open(const char* name, unsigned int mode, int offset, int length);
 // Starts the stream on a channel below maxSoftwareChannels, or on the first
 // free one for FSOUND_FREE; a stream already playing stays where it is.

@@ -1,0 +1,294 @@
+// The stream calls as the demo uses them. Nothing here needs a sound card:
+// each test holds whether or not a device opens.
+#include "sound/sound.h"
+#include "tests/sound/tone_mp3.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msSince(Clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+int fixedClock(void* user) { return *static_cast<int*>(user); }
+
+// Opens no device, so soundMix renders what the device would have played.
+class Offline {
+public:
+    Offline() {
+        soundSetClockOverride(fixedClock, &now);
+        EXPECT_TRUE(FSOUND_Init(48000, 32, 0));
+    }
+    ~Offline() { soundSetClockOverride(nullptr, nullptr); }
+    int now = 0;
+};
+
+std::vector<int16_t> render(int frames) {
+    std::vector<int16_t> pcm(static_cast<size_t>(frames) * 2, 1234);
+    EXPECT_TRUE(soundMix(pcm.data(), frames));
+    return pcm;
+}
+
+struct Heard {
+    int first = -1;  // first and last frame louder than a quarter of the tone
+    int last = -1;
+    double hz = 0;   // from the left channel's zero crossings in between
+    int peak = 0;
+    bool channelsEqual = true;
+};
+
+Heard listen(const std::vector<int16_t>& pcm, int rate) {
+    Heard h;
+    const int frames = static_cast<int>(pcm.size() / 2);
+    for (int i = 0; i < frames; ++i) {
+        const int v = std::abs(pcm[2 * i]);
+        h.peak = std::max(h.peak, v);
+        if (v > 4000) {
+            if (h.first < 0) h.first = i;
+            h.last = i;
+        }
+        if (std::abs(pcm[2 * i] - pcm[2 * i + 1]) > 2) h.channelsEqual = false;
+    }
+    int crossings = 0;
+    for (int i = h.first + 1; i <= h.last && h.first >= 0; ++i)
+        if ((pcm[2 * (i - 1)] < 0) != (pcm[2 * i] < 0)) ++crossings;
+    if (h.last > h.first) h.hz = crossings / 2.0 / ((h.last - h.first) / static_cast<double>(rate));
+    return h;
+}
+
+std::string writeBytes(const std::string& name, const std::vector<unsigned char>& bytes) {
+    const std::string path = tempPath(name);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(f, nullptr);
+    if (f != nullptr) {
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    return path;
+}
+
+class Sound : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        tone48 = tempPath("tone48.mp3");
+        tone44mono = tempPath("tone44mono.mp3");
+        ASSERT_TRUE(writeToneMp3(tone48, ToneSpec{}));
+        ToneSpec mono;
+        mono.rate = 44100;
+        mono.channels = 1;
+        ASSERT_TRUE(writeToneMp3(tone44mono, mono));
+    }
+    static void TearDownTestSuite() {
+        std::remove(tone48.c_str());
+        std::remove(tone44mono.c_str());
+    }
+    static std::string tone48, tone44mono;
+};
+std::string Sound::tone48, Sound::tone44mono;
+
+// Checks the clock of a playing stream against the monotonic clock for `ms`.
+void expectRealTime(FSOUND_STREAM* s, Clock::time_point playedAt, int ms) {
+    constexpr double kOnePeriodMs = 512 * 1000.0 / 48000 + 15;  // plus scheduling slack
+    int last = 0;
+    while (msSince(playedAt) < ms) {
+        const double before = msSince(playedAt);
+        const int t = FSOUND_Stream_GetTime(s);
+        const double after = msSince(playedAt);
+        ASSERT_GE(t, last) << "backwards";
+        ASSERT_LE(t, after + 1) << "ahead of real time";
+        ASSERT_GE(t, before - kOnePeriodMs) << "behind real time";
+        last = t;
+        sleepMs(7);
+    }
+}
+
+TEST_F(Sound, ClockStartsAtZeroAndRunsInRealTimePastTheEndOfTheMusic) {
+    ASSERT_TRUE(FSOUND_Init(48000, 32, 0));
+    FSOUND_STREAM* const s = FSOUND_Stream_Open(tone48.c_str(), FSOUND_LOOP_OFF, 0, 0);
+    ASSERT_NE(s, nullptr);
+    sleepMs(50);
+    EXPECT_EQ(FSOUND_Stream_GetTime(s), 0) << "not playing yet";
+    const Clock::time_point playedAt = Clock::now();
+    EXPECT_EQ(FSOUND_Stream_Play(5, s), 5);
+    EXPECT_EQ(FSOUND_Stream_Play(5, s), 5) << "playing again leaves it where it is";
+    // The tone lasts one second; the clock carries on.
+    expectRealTime(s, playedAt, 2500);
+}
+
+TEST_F(Sound, MissingOrUndecodableFileGivesASilentRunningClock) {
+    ASSERT_TRUE(FSOUND_Init(48000, 32, 0));
+    std::mt19937 rng(7);
+    std::vector<unsigned char> noise(64 * 1024);
+    for (auto& b : noise) b = static_cast<unsigned char>(rng());
+    const std::string missing = tempPath("no_such_music.mp3");
+    const std::string random = writeBytes("random.mp3", noise);
+    const std::string empty = writeBytes("empty.mp3", {});
+
+    for (const std::string& path : {missing, random, empty}) {
+        SCOPED_TRACE(path);
+        testing::internal::CaptureStderr();
+        FSOUND_STREAM* const s = FSOUND_Stream_Open(path.c_str(), FSOUND_LOOP_OFF, 0, 0);
+        const std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_NE(s, nullptr);
+        EXPECT_NE(err.find("cannot play \"" + path + "\""), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_EQ(FSOUND_Stream_GetLengthMs(s), 0);
+        sleepMs(30);
+        EXPECT_EQ(FSOUND_Stream_GetTime(s), 0);
+        const Clock::time_point playedAt = Clock::now();
+        EXPECT_EQ(FSOUND_Stream_Play(FSOUND_FREE, s), 0);
+        expectRealTime(s, playedAt, 300);
+        FSOUND_Init(48000, 32, 0);  // frees channel 0 for the next file
+    }
+    std::remove(random.c_str());
+    std::remove(empty.c_str());
+}
+
+TEST_F(Sound, SecondInitStopsAndReleasesTheFirstStream) {
+    ASSERT_TRUE(FSOUND_Init(48000, 32, 0));
+    FSOUND_STREAM* const first = FSOUND_Stream_Open(tone48.c_str(), FSOUND_LOOP_OFF, 0, 0);
+    ASSERT_EQ(FSOUND_Stream_Play(5, first), 5);
+    sleepMs(200);
+    ASSERT_TRUE(FSOUND_Init(48000, 32, 0));
+    const int stoppedAt = FSOUND_Stream_GetTime(first);
+    EXPECT_GE(stoppedAt, 150);
+    sleepMs(100);
+    EXPECT_EQ(FSOUND_Stream_GetTime(first), stoppedAt) << "released: the clock stays put";
+    EXPECT_EQ(FSOUND_Stream_Play(5, first), -1) << "a released stream cannot play";
+    EXPECT_EQ(FSOUND_Stream_GetLengthMs(first), 1000);
+
+    FSOUND_STREAM* const second = FSOUND_Stream_Open(tone48.c_str(), FSOUND_LOOP_OFF, 0, 0);
+    ASSERT_NE(second, first);
+    EXPECT_EQ(FSOUND_Stream_GetTime(second), 0);
+    const Clock::time_point playedAt = Clock::now();
+    EXPECT_EQ(FSOUND_Stream_Play(5, second), 5);
+    expectRealTime(second, playedAt, 300);
+    EXPECT_EQ(FSOUND_Stream_GetTime(first), stoppedAt);
+}
+
+TEST_F(Sound, SecondInitSilencesTheFirstStream) {
+    Offline offline;
+    FSOUND_STREAM* const first = FSOUND_Stream_Open(tone48.c_str(), FSOUND_LOOP_OFF, 0, 0);
+    ASSERT_EQ(FSOUND_Stream_Play(5, first), 5);
+    EXPECT_GT(listen(render(4800), 48000).peak, 10000);
+    ASSERT_TRUE(FSOUND_Init(48000, 32, 0));
+    EXPECT_EQ(listen(render(4800), 48000).peak, 0) << "two copies of the music must never play";
+
+    FSOUND_STREAM* const second = FSOUND_Stream_Open(tone48.c_str(), FSOUND_LOOP_OFF, 0, 0);
+    ASSERT_EQ(FSOUND_Stream_Play(5, second), 5);
+    const Heard h = listen(render(4800), 48000);
+    EXPECT_LT(h.first, 20) << "the new stream starts from its beginning";
+    EXPECT_LT(h.peak, 17500) << "one copy only";
+}
+
+TEST_F(Sound, DecodesGaplessAtTheMixRate) {
+    Offline offline;
+    struct Case {
+        const std::string* path;
+        const char* what;
+    };
+    for (const Case& c : {Case{&tone48, "48 kHz stereo"}, Case{&tone44mono, "44.1 kHz mono"}}) {
+        SCOPED_TRACE(c.what);
+        FSOUND_Init(48000, 32, 0);
+        FSOUND_STREAM* const s = FSOUND_Stream_Open(c.path->c_str(), FSOUND_LOOP_OFF, 0, 0);
+        EXPECT_NEAR(FSOUND_Stream_GetLengthMs(s), 1000, 1);
+        ASSERT_EQ(FSOUND_Stream_Play(5, s), 5);
+        testing::internal::CaptureStderr();
+        const std::vector<int16_t> pcm = render(72000);
+        const std::string err = testing::internal::GetCapturedStderr();
+        const Heard h = listen(pcm, 48000);
+        // The encoder's delay and padding are trimmed: one second of tone from
+        // the first frame, at the pitch it was written with.
+        EXPECT_LT(h.first, 20);
+        EXPECT_NEAR(h.last, 48000, 60);
+        EXPECT_NEAR(h.hz, 440.0, 2.0);
+        EXPECT_NEAR(h.peak, 0.5 * 32767, 1500);
+        EXPECT_TRUE(h.channelsEqual);
+        EXPECT_TRUE(std::all_of(pcm.begin() + 2 * 48200, pcm.end(), [](int16_t v) { return v == 0; }))
+            << "silence after the end";
+        EXPECT_NE(err.find("has ended; the clock runs on in silence"), std::string::npos) << err;
+    }
+}
+
+TEST_F(Sound, ChannelsHoldOneStreamEach) {
+    Offline offline;
+    FSOUND_STREAM* const a = FSOUND_Stream_Open(tone48.c_str(), FSOUND_LOOP_OFF, 0, 0);
+    FSOUND_STREAM* const b = FSOUND_Stream_Open(tone48.c_str(), FSOUND_LOOP_OFF, 0, 0);
+    FSOUND_STREAM* const c = FSOUND_Stream_Open(tone48.c_str(), FSOUND_LOOP_OFF, 0, 0);
+    EXPECT_EQ(FSOUND_Stream_Play(FSOUND_FREE, a), 0);
+    EXPECT_EQ(FSOUND_Stream_Play(FSOUND_FREE, b), 1);
+    // Two tones in phase add up (and are clipped, not wrapped).
+    EXPECT_GT(listen(render(4800), 48000).peak, 30000);
+    EXPECT_EQ(FSOUND_Stream_Play(1, c), 1) << "replaces b";
+    EXPECT_EQ(FSOUND_Stream_Play(FSOUND_FREE, b), -1) << "b was stopped";
+    EXPECT_EQ(FSOUND_Stream_Play(32, c), 1) << "already playing";
+    FSOUND_STREAM* const d = FSOUND_Stream_Open(tone48.c_str(), FSOUND_LOOP_OFF, 0, 0);
+    EXPECT_EQ(FSOUND_Stream_Play(32, d), -1) << "only 32 channels";
+    EXPECT_EQ(FSOUND_Stream_Play(-2, d), -1);
+}
+
+TEST_F(Sound, OverrideAndBadHandles) {
+    ASSERT_TRUE(FSOUND_Init(48000, 32, 0));
+    FSOUND_STREAM* const s = FSOUND_Stream_Open(tone48.c_str(), FSOUND_LOOP_OFF, 0, 0);
+    int now = 4242;
+    soundSetClockOverride(fixedClock, &now);
+    EXPECT_EQ(FSOUND_Stream_GetTime(s), 4242);
+    now = 51999;
+    EXPECT_EQ(FSOUND_Stream_GetTime(s), 51999);
+    EXPECT_EQ(FSOUND_Stream_GetTime(nullptr), 0);
+    soundSetClockOverride(nullptr, nullptr);
+    EXPECT_EQ(FSOUND_Stream_GetTime(s), 0) << "back to the stream, which has not played";
+
+    int notAStream = 0;
+    FSOUND_STREAM* const bogus = reinterpret_cast<FSOUND_STREAM*>(&notAStream);
+    EXPECT_EQ(FSOUND_Stream_GetTime(bogus), 0);
+    EXPECT_EQ(FSOUND_Stream_Play(5, bogus), -1);
+    EXPECT_EQ(FSOUND_Stream_Play(5, nullptr), -1);
+    EXPECT_EQ(FSOUND_Stream_GetLengthMs(nullptr), 0);
+
+    EXPECT_FALSE(FSOUND_Init(0, 32, 0));
+    EXPECT_FALSE(FSOUND_Init(48000, 0, 0));
+    EXPECT_EQ(FSOUND_Stream_Play(5, s), 5) << "a refused init leaves the streams alone";
+}
+
+TEST_F(Sound, DriversThatKeepNoRealTimeCountAsNoDevice) {
+    const char* const saved = std::getenv("SDL_AUDIODRIVER");
+    const std::string previous = saved != nullptr ? saved : "";
+    for (const char* driver : {"dummy", "disk"}) {
+        SCOPED_TRACE(driver);
+        setenv("SDL_AUDIODRIVER", driver, 1);
+        setenv("SDL_DISKAUDIOFILE", tempPath("disk.raw").c_str(), 1);
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(FSOUND_Init(48000, 32, 0));
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find(std::string("no audio output (the \"") + driver +
+                           "\" driver keeps no real time); the music is silent"),
+                  std::string::npos)
+            << err;
+        int16_t frame[2] = {1, 1};
+        EXPECT_TRUE(soundMix(frame, 1)) << "no device is open";
+        EXPECT_EQ(frame[0], 0);
+    }
+    if (saved != nullptr)
+        setenv("SDL_AUDIODRIVER", previous.c_str(), 1);
+    else
+        unsetenv("SDL_AUDIODRIVER");
+    std::remove(tempPath("disk.raw").c_str());
+}
+
+}  // namespace
