@@ -29,13 +29,11 @@ Record recordOf(const char* line, const char* end) {
     }
 }
 
-// Calls visit(begin, end) for every line of the text, the first line and a
-// last line without a line feed included; end is the line feed or the end of
-// the text. A line feed that ends the text starts no further line.
+// Calls visit(begin, end) for every line from `line` (a line start) up to
+// `stop`, the first line and a last line without a line feed included; end is
+// the line feed or `stop`. A line feed just before `stop` starts no further line.
 template <class Visit>
-void forEachLine(const char* text, size_t size, Visit visit) {
-    const char* line = text;
-    const char* const stop = text + size;
+void forEachLine(const char* line, const char* stop, Visit visit) {
     while (line < stop) {
         const char* lf = static_cast<const char*>(std::memchr(line, '\n', static_cast<size_t>(stop - line)));
         const char* end = lf ? lf : stop;
@@ -53,6 +51,36 @@ const char* skipBlanks(const char* p, const char* end) {
     return p;
 }
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The common case, digits with an optional fraction and no exponent, whose
+// value is an integer of at most 24 bits over a power of ten up to 10^10: both
+// are exact floats, so one float division gives the correctly rounded result
+// that strtof gives. Anything else goes to the full parser.
+bool readPlainDecimal(const char*& p, const char* end, float& value) {
+    static const float powersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                        1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    const char* q = p;
+    uint64_t mantissa = 0;
+    int digits = 0;
+    int fractionDigits = 0;
+    for (; q < end && isDigit(*q); ++q, ++digits) mantissa = mantissa * 10 + static_cast<uint64_t>(*q - '0');
+    if (q < end && *q == '.') {
+        for (++q; q < end && isDigit(*q); ++q, ++digits, ++fractionDigits)
+            mantissa = mantissa * 10 + static_cast<uint64_t>(*q - '0');
+    }
+    if (digits == 0 || digits > 18) return false;
+    if (q < end && ((*q | 0x20) == 'e' || (*q | 0x20) == 'x')) return false;  // exponent or hex
+    while (fractionDigits > 0 && mantissa % 10 == 0) {
+        mantissa /= 10;
+        --fractionDigits;
+    }
+    if (mantissa > (uint64_t{1} << 24) || fractionDigits > 10) return false;
+    value = static_cast<float>(mantissa) / powersOfTen[fractionDigits];
+    p = q;
+    return true;
+}
+
 // Reads one real the way scanf's %e does (leading blanks, optional sign,
 // decimal or hexadecimal digits, inf, nan), never looking at or beyond `end`.
 bool readReal(const char*& p, const char* end, float& value) {
@@ -63,6 +91,11 @@ bool readReal(const char*& p, const char* end, float& value) {
         negative = *q == '-';
         ++q;
         if (q < end && (*q == '+' || *q == '-')) return false;
+    }
+    if (readPlainDecimal(q, end, value)) {
+        if (negative) value = -value;
+        p = q;
+        return true;
     }
     float parsed = 0.0f;
     std::from_chars_result r{q, std::errc::invalid_argument};
@@ -100,14 +133,13 @@ bool readInt(const char*& p, const char* end, int64_t& value) {
         ++q;
     }
     const char* const digits = q;
-    int64_t magnitude = 0;
-    while (q < end && *q >= '0' && *q <= '9') {
-        magnitude = magnitude * 10 + (*q - '0');
-        if (magnitude > INT32_MAX + int64_t{1}) return false;
-        ++q;
-    }
+    while (q < end && *q == '0') ++q;
+    const char* const significant = q;
+    uint64_t magnitude = 0;  // wraps harmlessly on absurd digit runs, which fail below
+    for (; q < end && isDigit(*q); ++q) magnitude = magnitude * 10 + static_cast<uint64_t>(*q - '0');
     if (q == digits) return false;
-    value = negative ? -magnitude : magnitude;
+    if (q - significant > 10 || magnitude > uint64_t{INT32_MAX} + 1) return false;
+    value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
     p = q;
     return true;
 }
@@ -164,9 +196,13 @@ char* appendTraceValue(char* out, float value) {
     } while (whole);
     while (n) *out++ = digits[--n];
     *out++ = '.';
-    for (int i = 5; i >= 0; --i) {
-        out[i] = static_cast<char>('0' + fraction % 10);
-        fraction /= 10;
+    static const char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    for (int i = 4; i >= 0; i -= 2) {
+        std::memcpy(out + i, pairs + 2 * (fraction % 100), 2);
+        fraction /= 100;
     }
     out += 6;
     std::memcpy(out, " | ", 3);
@@ -224,15 +260,26 @@ int32_t loadObjMesh(const char* fileName, float** outVertices) {
     size = text ? std::fread(text.get(), 1, size, file) : 0;
     std::fclose(file);
 
+    // Counting also notes the stretches holding vertex records and face lines,
+    // so the later passes skip the rest of the file.
     size_t positionCount = 0, normalCount = 0, texCoordCount = 0, faceCount = 0;
-    forEachLine(text.get(), size, [&](const char* line, const char* end) {
-        switch (recordOf(line, end)) {
-            case Record::position: ++positionCount; break;
-            case Record::normal: ++normalCount; break;
-            case Record::texCoord: ++texCoordCount; break;
-            case Record::face: ++faceCount; break;
-            case Record::none: break;
+    const char* const fileEnd = text.get() + size;
+    const char *vertexBegin = fileEnd, *vertexEnd = fileEnd;
+    const char *faceBegin = fileEnd, *faceEnd = fileEnd;
+    forEachLine(text.get(), fileEnd, [&](const char* line, const char* end) {
+        const Record record = recordOf(line, end);
+        if (record == Record::none) return;
+        if (record == Record::face) {
+            ++faceCount;
+            if (faceBegin == fileEnd) faceBegin = line;
+            faceEnd = end;
+            return;
         }
+        if (record == Record::position) ++positionCount;
+        if (record == Record::normal) ++normalCount;
+        if (record == Record::texCoord) ++texCoordCount;
+        if (vertexBegin == fileEnd) vertexBegin = line;
+        vertexEnd = end;
     });
 
     std::vector<float> positions(positionCount * 3);
@@ -248,7 +295,7 @@ int32_t loadObjMesh(const char* fileName, float** outVertices) {
     float* nextPosition = positions.data();
     float* nextNormal = normals.data();
     float* nextTexCoord = texCoords.data();
-    forEachLine(text.get(), size, [&](const char* line, const char* end) {
+    forEachLine(vertexBegin, vertexEnd, [&](const char* line, const char* end) {
         switch (recordOf(line, end)) {
             case Record::position:
                 readReals(line + 1, end, nextPosition, 3);
@@ -268,7 +315,7 @@ int32_t loadObjMesh(const char* fileName, float** outVertices) {
 
     TraceWriter trace;
     float* triangle = output;
-    forEachLine(text.get(), size, [&](const char* line, const char* end) {
+    forEachLine(faceBegin, faceEnd, [&](const char* line, const char* end) {
         if (recordOf(line, end) != Record::face) return;
         int64_t index[9];
         bool valid = readFace(line, end, index);

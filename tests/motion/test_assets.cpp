@@ -1,0 +1,71 @@
+#include "tests/motion/test_assets.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <vector>
+
+namespace testassets {
+
+std::string makeScratchDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/contrail-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+    return buffer.data();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) throw std::runtime_error("cannot write " + path);
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+namespace {
+void put16(std::string& s, uint32_t v) {
+    s += static_cast<char>(v & 0xff);
+    s += static_cast<char>((v >> 8) & 0xff);
+}
+void put32(std::string& s, uint32_t v) {
+    put16(s, v & 0xffff);
+    put16(s, v >> 16);
+}
+}  // namespace
+
+void writeBmpRows(const std::string& path, int width, int height, const uint32_t* rgb) {
+    const uint32_t stride = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
+    const uint32_t imageSize = stride * static_cast<uint32_t>(height);
+    std::string s;
+    s += "BM";
+    put32(s, 54 + imageSize);
+    put32(s, 0);
+    put32(s, 54);
+    put32(s, 40);
+    put32(s, static_cast<uint32_t>(width));
+    put32(s, static_cast<uint32_t>(height));
+    put16(s, 1);
+    put16(s, 24);
+    put32(s, 0);  // BI_RGB
+    put32(s, imageSize);
+    put32(s, 2835);
+    put32(s, 2835);
+    put32(s, 0);
+    put32(s, 0);
+    for (int y = 0; y < height; ++y) {
+        size_t rowStart = s.size();
+        for (int x = 0; x < width; ++x) {
+            const uint32_t p = rgb[y * width + x];
+            s += static_cast<char>(p & 0xff);          // blue
+            s += static_cast<char>((p >> 8) & 0xff);   // green
+            s += static_cast<char>((p >> 16) & 0xff);  // red
+        }
+        while (s.size() - rowStart < stride) s += '\0';
+    }
+    writeFile(path, s);
+}
+
+}  // namespace testassets
