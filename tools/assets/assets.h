@@ -33,7 +33,7 @@ private:
 
 uint32_t hash3(int32_t x, int32_t y, int32_t z, uint32_t seed);
 double hashUnit(int32_t x, int32_t y, int32_t z, uint32_t seed);   // [0, 1)
-double valueNoise3(double x, double y, double z, uint32_t seed);   // [0, 1], smooth
+double noise3(double x, double y, double z, uint32_t seed);        // [0, 1], smooth, about 0.5
 double fbm3(double x, double y, double z, int octaves, uint32_t seed);
 double clamp01(double v);
 double smoothstep(double e0, double e1, double x);
@@ -87,15 +87,41 @@ struct ObjMesh {
 ObjMesh makeShip();
 std::string encodeObj(const ObjMesh& mesh);
 
-// ---- music (synth.cpp, music.cpp) -------------------------------------------
+// ---- music (synth.cpp: instruments and effects; music.cpp: the score) -------
 
 constexpr int kSampleRate = 48000;
 constexpr int kMusicSamples = kSampleRate * 107 / 2;    // 53.5 s per channel
-constexpr int kBitRate = 192;
+constexpr int kBitRate = 192;                           // kbit/s, constant
 
 struct Stereo {
     std::vector<float> left, right;
 };
+
+// Where the instruments play into: a dry stereo pair and two mono sends.
+struct Bus {
+    std::vector<float> left, right, reverb, echo;
+    explicit Bus(size_t samples) : left(samples), right(samples), reverb(samples), echo(samples) {}
+};
+// How one note sits in the mix.
+struct Place {
+    double gain = 1, pan = 0;       // pan -1 (left) .. 1 (right)
+    double reverb = 0, echo = 0;    // send levels
+};
+double midiHz(double note);
+// Every instrument renders one note starting at `start` seconds lasting `length`.
+void padNote(Bus& bus, double start, double length, int note, double cutoff, const Place& place);
+void pluckNote(Bus& bus, double start, int note, double brightness, const Place& place);
+void bassNote(Bus& bus, double start, double length, int note, double brightness, const Place& place);
+void leadNote(Bus& bus, double start, double length, int note, const Place& place);
+void bellNote(Bus& bus, double start, int note, const Place& place);
+void kick(Bus& bus, double start, const Place& place);
+void snare(Bus& bus, double start, const Place& place);
+void hat(Bus& bus, double start, double decay, const Place& place);
+void crash(Bus& bus, double start, const Place& place);
+void riser(Bus& bus, double start, double length, const Place& place);
+// Runs the sends through the echo and reverb and sums everything to stereo.
+Stereo mixDown(Bus& bus, double echoSeconds);
+
 Stereo composeMusic();                      // kMusicSamples per channel, within +-1
 std::vector<uint8_t> encodeMp3(const Stereo& pcm);   // first frame is the LAME tag
 

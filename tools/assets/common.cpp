@@ -38,24 +38,32 @@ double hashUnit(int32_t x, int32_t y, int32_t z, uint32_t seed) {
 
 static double fade(double t) { return t * t * t * (t * (t * 6 - 15) + 10); }
 
-double valueNoise3(double x, double y, double z, uint32_t seed) {
+double noise3(double x, double y, double z, uint32_t seed) {
+    // Gradient noise: a hashed gradient at each lattice corner, blended with a
+    // quintic fade. Unlike value noise its lattice does not show as blocks.
+    static const double kGrad[12][3] = {{1, 1, 0}, {-1, 1, 0}, {1, -1, 0}, {-1, -1, 0}, {1, 0, 1}, {-1, 0, 1},
+                                        {1, 0, -1}, {-1, 0, -1}, {0, 1, 1}, {0, -1, 1}, {0, 1, -1}, {0, -1, -1}};
     const double fx = std::floor(x), fy = std::floor(y), fz = std::floor(z);
     const int32_t ix = int32_t(fx), iy = int32_t(fy), iz = int32_t(fz);
-    const double tx = fade(x - fx), ty = fade(y - fy), tz = fade(z - fz);
+    const double rx = x - fx, ry = y - fy, rz = z - fz;
     double c[2][2][2];
     for (int a = 0; a < 2; ++a)
         for (int b = 0; b < 2; ++b)
-            for (int d = 0; d < 2; ++d) c[a][b][d] = hashUnit(ix + a, iy + b, iz + d, seed);
+            for (int d = 0; d < 2; ++d) {
+                const double* g = kGrad[hash3(ix + a, iy + b, iz + d, seed) % 12];
+                c[a][b][d] = g[0] * (rx - a) + g[1] * (ry - b) + g[2] * (rz - d);
+            }
+    const double tx = fade(rx), ty = fade(ry), tz = fade(rz);
     auto lerp = [](double p, double q, double t) { return p + (q - p) * t; };
     const double x00 = lerp(c[0][0][0], c[1][0][0], tx), x10 = lerp(c[0][1][0], c[1][1][0], tx);
     const double x01 = lerp(c[0][0][1], c[1][0][1], tx), x11 = lerp(c[0][1][1], c[1][1][1], tx);
-    return lerp(lerp(x00, x10, ty), lerp(x01, x11, ty), tz);
+    return clamp01(0.5 + 0.6 * lerp(lerp(x00, x10, ty), lerp(x01, x11, ty), tz));
 }
 
 double fbm3(double x, double y, double z, int octaves, uint32_t seed) {
     double sum = 0, amp = 0.5, norm = 0;
     for (int i = 0; i < octaves; ++i) {
-        sum += amp * valueNoise3(x, y, z, seed + uint32_t(i) * 101u);
+        sum += amp * noise3(x, y, z, seed + uint32_t(i) * 101u);
         norm += amp;
         amp *= 0.5;
         // Rotate-ish and scale between octaves so the lattice does not show.

@@ -1,0 +1,70 @@
+// contrail-assets <output folder> [music|mesh|images|all]...
+// Writes the demo's data files into the folder; see assets.h.
+#include "tools/assets/assets.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool save(const std::string& path, const std::vector<uint8_t>& bytes) {
+    if (bytes.empty() || !assets::writeFile(path, bytes)) {
+        std::fprintf(stderr, "contrail-assets: cannot write %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool makeMusic(const std::string& dir) {
+    return save(dir + "/music.mp3", assets::encodeMp3(assets::composeMusic()));
+}
+
+bool makeMesh(const std::string& dir) {
+    const std::string text = assets::encodeObj(assets::makeShip());
+    return save(dir + "/zazozodoze_tex.obj", std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+bool makeImages(const std::string& dir) {
+    const std::string images = dir + "/images", sky = images + "/skybox";
+    if (!assets::makeDirs(sky)) {
+        std::fprintf(stderr, "contrail-assets: cannot create %s\n", sky.c_str());
+        return false;
+    }
+    bool ok = save(images + "/press.bmp", assets::encodeBmp(assets::makeTitleCard()));
+    ok = save(images + "/slut.bmp", assets::encodeBmp(assets::makeEndCard())) && ok;
+    ok = save(images + "/particle.bmp", assets::encodeBmp(assets::makeParticle())) && ok;
+    ok = save(images + "/zazozodoze.bmp", assets::encodeBmp(assets::makeHullTexture())) && ok;
+    const char* faces[6] = {"rt", "lt", "up", "dn", "ft", "bt"};
+    for (int f = 0; f < 6; ++f)
+        ok = save(sky + "/" + faces[f] + ".bmp", assets::encodeBmp(assets::makeSkyFace(f, 512))) && ok;
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: contrail-assets <output folder> [music|mesh|images|all]...\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    if (!assets::makeDirs(dir)) {
+        std::fprintf(stderr, "contrail-assets: cannot create %s\n", dir.c_str());
+        return 1;
+    }
+    bool ok = true;
+    const bool all = argc == 2;
+    for (int i = all ? 1 : 2; i < argc; ++i) {
+        const char* what = all ? "all" : argv[i];
+        const bool every = std::strcmp(what, "all") == 0;
+        bool known = every;
+        if (every || std::strcmp(what, "mesh") == 0) ok = makeMesh(dir) && ok, known = true;
+        if (every || std::strcmp(what, "images") == 0) ok = makeImages(dir) && ok, known = true;
+        if (every || std::strcmp(what, "music") == 0) ok = makeMusic(dir) && ok, known = true;
+        if (!known) {
+            std::fprintf(stderr, "contrail-assets: unknown group '%s'\n", what);
+            return 2;
+        }
+    }
+    return ok ? 0 : 1;
+}
