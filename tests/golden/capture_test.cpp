@@ -1,0 +1,242 @@
+// contrail-capture: the fixed-rate clock, the command line, and the show's
+// pictures at five moments against reference frames.
+//
+// With CONTRAIL_UPDATE_GOLDEN=1 in the environment the golden test writes its
+// frames into the reference folder instead of comparing them (scripts/update-golden).
+#include "tools/capture/frame_clock.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace capture;
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+std::string slurp(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs contrail-capture with `args` (already quoted where needed).
+Outcome capture(const std::string& args) {
+    const std::string outFile = testing::TempDir() + "capture_stdout.txt";
+    const std::string errFile = testing::TempDir() + "capture_stderr.txt";
+    const std::string cmd =
+        std::string("'") + CAPTURE_EXE + "' " + args + " >'" + outFile + "' 2>'" + errFile + "'";
+    const int raw = std::system(cmd.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, slurp(outFile), slurp(errFile)};
+}
+
+std::string freshDir(const std::string& name) {
+    const fs::path dir = fs::path(testing::TempDir()) / ("capture_" + name);
+    fs::remove_all(dir);
+    return dir.string();
+}
+
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+};
+
+Picture readPng(const fs::path& file) {
+    Picture p;
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, file.c_str())) return p;
+    image.format = PNG_FORMAT_RGB;
+    p.rgb.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, p.rgb.data(), 0, nullptr)) return {};
+    p.width = static_cast<int>(image.width);
+    p.height = static_cast<int>(image.height);
+    return p;
+}
+
+std::string frameName(int64_t n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame_%05lld.png", static_cast<long long>(n));
+    return name;
+}
+
+// ---- the clock ---------------------------------------------------------------
+
+TEST(FrameClock, ShowMomentsAtSixtyFps) {
+    EXPECT_EQ(clockOfFrame(1080, 60), 18000);   // the first frame of flight scene 2
+    EXPECT_EQ(clockOfFrame(1079, 60), 17983);
+    EXPECT_EQ(frameShownAt(18000, 60), 1080);
+    EXPECT_EQ(frameShownAt(17999, 60), 1079);
+    EXPECT_EQ(firstFrameFrom(52000, 60), 3120);  // the show is 3120 frames long
+    EXPECT_EQ(clockOfFrame(3119, 60), 51983);
+    EXPECT_EQ(clockOfFrame(1, 30), 33);          // rounded down
+    EXPECT_EQ(frameShownAt(50, 30), 1);
+    EXPECT_EQ(firstFrameFrom(50, 30), 2);
+}
+
+TEST(FrameClock, FrameLookupsAgreeWithASearchOverFrames) {
+    for (const int64_t fps : {1, 7, 24, 25, 30, 60, 144, 1000}) {
+        for (int64_t ms = 0; ms <= 3000; ms += 7) {
+            SCOPED_TRACE("fps " + std::to_string(fps) + ", ms " + std::to_string(ms));
+            int64_t first = 0;
+            while (clockOfFrame(first, fps) < ms) ++first;
+            int64_t shown = first;
+            if (clockOfFrame(shown, fps) > ms) --shown;
+            while (clockOfFrame(shown + 1, fps) <= ms) ++shown;
+            EXPECT_EQ(firstFrameFrom(ms, fps), first);
+            EXPECT_EQ(frameShownAt(ms, fps), shown);
+        }
+    }
+}
+
+TEST(FrameClock, SoundNeverDriftsFromThePictures) {
+    EXPECT_EQ(sampleOfFrame(1, 60, 48000), 800);
+    for (const int64_t fps : {7, 24, 60, 144}) {
+        // Whole seconds of frames hold whole seconds of sound, whatever the rate.
+        EXPECT_EQ(sampleOfFrame(fps * 52, fps, 48000), 52 * 48000) << fps;
+        // Each frame's sound starts at most one sample before its clock reading.
+        for (int64_t n = 0; n < 3 * fps; ++n) {
+            const double exact = static_cast<double>(clockOfFrame(n, fps)) * 48;
+            EXPECT_GE(static_cast<double>(sampleOfFrame(n, fps, 48000)), exact) << fps << " " << n;
+            EXPECT_LT(static_cast<double>(sampleOfFrame(n, fps, 48000)), exact + 48) << fps << " " << n;
+        }
+    }
+}
+
+// ---- the command line --------------------------------------------------------
+
+TEST(CaptureErrors, HelpAndBadOptions) {
+    const Outcome help = capture("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--at S"), std::string::npos);
+    for (const char* bad : {"--bogus", "--fps 0", "--fps 12x", "--fps", "--at 52", "--at -1",
+                            "--from 5 --to 4", "--to abc", "--from 52", "--at 3 --to 5"}) {
+        const Outcome r = capture(bad);
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.err.find("contrail-capture: "), std::string::npos) << bad;
+    }
+}
+
+TEST(CaptureErrors, MissingOrIncompleteDataFolder) {
+    const std::string out = freshDir("errors_out");
+    const std::string empty = freshDir("errors_empty_data");
+    fs::create_directories(empty);
+
+    Outcome r = capture("--data '" + empty + "/nowhere' --out '" + out + "' --at 1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no data folder at " + empty + "/nowhere"), std::string::npos) << r.err;
+
+    r = capture("--data '" + empty + "' --out '" + out + "' --at 1");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("music.mp3 is missing"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
+TEST(CaptureErrors, UnwritableOutputFolder) {
+    const std::string dir = freshDir("errors_file");
+    fs::create_directories(dir);
+    std::ofstream(dir + "/plain") << "a file, not a folder";
+    for (const std::string& out : {dir + "/plain", dir + "/plain/frames"}) {
+        const Outcome r = capture("--out '" + out + "' --at 1");
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_NE(r.err.find("output folder " + out), std::string::npos) << r.err;
+    }
+}
+
+// ---- frames of the show (need the generated data folder) -----------------------
+
+// A frame depends on every frame before it, however it was asked for.
+TEST(CaptureRange, AnyWayToAFrameGivesTheSameFrame) {
+    const std::string full = freshDir("range_full"), at = freshDir("range_at"), part = freshDir("range_part");
+    const std::string data = " --data '" DATA_DIR "' --no-video --out ";
+    ASSERT_EQ(capture(data + "'" + full + "' --to 8.1").status, 0);
+    const Outcome single = capture(data + "'" + at + "' --at 8.0");
+    ASSERT_EQ(single.status, 0);
+    EXPECT_EQ(single.out, "");  // the mesh loader's trace stays out of the terminal
+    ASSERT_EQ(capture(data + "'" + part + "' --from 7.95 --to 8.05").status, 0);
+
+    // Frames 0..485 in full; 477..482 (7950..8049 ms) in part; 480 alone in at.
+    int64_t count = 0;
+    for (const auto& e : fs::directory_iterator(full)) count += e.path().extension() == ".png";
+    EXPECT_EQ(count, 486);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(part)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"contrail.wav", frameName(477), frameName(478), frameName(479),
+                                                frameName(480), frameName(481), frameName(482)}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(at), fs::directory_iterator()), 1);
+
+    const std::string reference = slurp(full + "/" + frameName(480));
+    ASSERT_GT(reference.size(), 1000u);
+    EXPECT_TRUE(slurp(at + "/" + frameName(480)) == reference);
+    EXPECT_TRUE(slurp(part + "/" + frameName(480)) == reference);
+    EXPECT_FALSE(slurp(part + "/" + frameName(481)) == reference);  // the show does move
+
+    // The part's sound is the full capture's sound from frame 477 on.
+    const std::string fullWav = slurp(full + "/contrail.wav"), partWav = slurp(part + "/contrail.wav");
+    ASSERT_EQ(fullWav.size(), 44u + 486 * 800 * 4);
+    ASSERT_EQ(partWav.size(), 44u + 6 * 800 * 4);
+    EXPECT_TRUE(partWav.compare(44, std::string::npos, fullWav, 44 + 477 * 800 * 4, 6 * 800 * 4) == 0);
+}
+
+// Llvmpipe gives the same pixels run after run; another Mesa version may round
+// a little differently. Allowed: a mean difference below 1 level per channel,
+// and pixels off by more than 8 levels in a channel for at most 0.5% of the
+// picture and at most 16 + 5% of its lit pixels.
+TEST(GoldenFrames, FiveMomentsOfTheShowMatchTheReferences) {
+    const double seconds[] = {3.0, 10.0, 18.0, 20.0, 40.0};
+    const std::string out = freshDir("golden");
+    std::string args = "--data '" DATA_DIR "' --out '" + out + "'";
+    for (const double s : seconds) args += " --at " + std::to_string(s);
+    const Outcome r = capture(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    const bool update = std::getenv("CONTRAIL_UPDATE_GOLDEN") != nullptr;
+    for (const double s : seconds) {
+        const std::string name = frameName(frameShownAt(std::llround(s * 1000), 60));
+        SCOPED_TRACE(name);
+        if (update) {
+            fs::copy_file(out + "/" + name, fs::path(GOLDEN_DIR) / name, fs::copy_options::overwrite_existing);
+            continue;
+        }
+        const Picture got = readPng(out + "/" + name), want = readPng(fs::path(GOLDEN_DIR) / name);
+        ASSERT_EQ(want.width, 640) << "no reference; make them with scripts/update-golden";
+        ASSERT_EQ(got.width, 640);
+        ASSERT_EQ(got.height, want.height);
+        size_t off = 0, lit = 0;
+        double sum = 0;
+        for (size_t i = 0; i < got.rgb.size(); i += 3) {
+            int worst = 0, brightest = 0;
+            for (size_t c = 0; c < 3; ++c) {
+                const int d = std::abs(got.rgb[i + c] - want.rgb[i + c]);
+                worst = std::max(worst, d);
+                brightest = std::max({brightest, int{got.rgb[i + c]}, int{want.rgb[i + c]}});
+                sum += d;
+            }
+            off += worst > 8;
+            lit += brightest > 16;
+        }
+        const size_t pixels = got.rgb.size() / 3;
+        EXPECT_LE(off, pixels / 200) << "pixels off by more than 8 levels";
+        // Most flight frames are black but for a small ship: it must be there too.
+        EXPECT_LE(off, 16 + lit / 20) << "pixels off by more than 8 levels, of " << lit << " lit ones";
+        EXPECT_LT(sum / got.rgb.size(), 1.0) << "mean difference per channel";
+    }
+}
+
+}  // namespace
