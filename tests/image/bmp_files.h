@@ -22,8 +22,8 @@ inline void put(Bytes& b, uint32_t v, int bytes = 4) {
     for (int i = 0; i < bytes; ++i) b.push_back(uint8_t(v >> 8 * i));
 }
 
-struct Spec {
-    Spec(int32_t width = 0, int32_t height = 0, uint16_t bitCount = 24, Bytes data = {},
+struct Layout {
+    Layout(int32_t width = 0, int32_t height = 0, uint16_t bitCount = 24, Bytes data = {},
          std::vector<uint32_t> table = {})
         : width(width), height(height), bitCount(bitCount), data(std::move(data)), table(std::move(table)) {}
     int32_t width, height;  // height < 0: top row stored first
@@ -35,7 +35,7 @@ struct Spec {
     uint32_t gap = 0;               // unused bytes before the pixel data, after a file header
 };
 
-inline Bytes encode(const Spec& s) {
+inline Bytes encode(const Layout& s) {
     const size_t entry = s.headerSize == 12 ? 3 : 4;
     const uint32_t headerAt = s.fileHeader ? 14 : 0;
     const uint32_t bitsAt = headerAt + s.headerSize + uint32_t(s.table.size() * entry) + (s.fileHeader ? s.gap : 0);

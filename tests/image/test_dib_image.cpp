@@ -9,7 +9,7 @@
 namespace {
 
 using bmp::Bytes;
-using bmp::Spec;
+using bmp::Layout;
 
 std::vector<uint32_t> randomTable(size_t entries, unsigned seed) {
     return bmp::randomPicture(int(entries), 1, 0x1000000, seed).values;
@@ -58,7 +58,7 @@ protected:
 };
 
 TEST_F(DibLoader, TrueColourRowsLoseTheirPaddingAndTurnToRgb) {
-    Spec s{5, 2};
+    Layout s{5, 2};
     for (int i = 0; i < 32; ++i) s.data.push_back(uint8_t(i % 16 == 15 ? 0xAA : i + 1));
     const auto r = load(bmp::encode(s));
     ASSERT_TRUE(r.ok);
@@ -88,7 +88,7 @@ TEST_F(DibLoader, EveryLayoutGivesItsPictureUpright) {
     unsigned seed = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.bits << " bits, " << c.width << " x " << c.height << ", header " << c.headerSize);
-        Spec s{c.width, c.height, uint16_t(c.bits)};
+        Layout s{c.width, c.height, uint16_t(c.bits)};
         s.headerSize = c.headerSize;
         s.fileHeader = c.fileHeader;
         s.colorsUsed = c.colorsUsed;
@@ -111,14 +111,14 @@ TEST_F(DibLoader, EveryLayoutGivesItsPictureUpright) {
 }
 
 TEST_F(DibLoader, SixteenBitAndRunLengthData) {
-    Spec s{3, 1, 16, {0xFF, 0x7F, 0x00, 0x7C, 0x10, 0x42, 0, 0}};  // white, red, 5-5-5 grey 16
+    Layout s{3, 1, 16, {0xFF, 0x7F, 0x00, 0x7C, 0x10, 0x42, 0, 0}};  // white, red, 5-5-5 grey 16
     auto r = load(bmp::encode(s));
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.pixels, (Bytes{255, 255, 255, 255, 0, 0, 132, 132, 132}));
 
     // Row 0: literal 2 1 2 (padded); a jump one row up; one 2 at x = 3; end
     // of line; row 2: a run of five 1s, the last one past the edge; end.
-    s = Spec{4, 3, 8, {0, 3, 2, 1, 2, 0, 0, 2, 0, 1, 1, 2, 0, 0, 5, 1, 0, 1}, {0, 0x112233, 0x445566}};
+    s = Layout{4, 3, 8, {0, 3, 2, 1, 2, 0, 0, 2, 0, 1, 1, 2, 0, 0, 5, 1, 0, 1}, {0, 0x112233, 0x445566}};
     s.compression = kDibRle8;
     s.colorsUsed = 3;
     r = load(bmp::encode(s));
@@ -137,7 +137,7 @@ TEST_F(DibLoader, SixteenBitAndRunLengthData) {
 }
 
 TEST_F(DibLoader, WorkingHeaderFillIns) {
-    Spec s{5, -3, 4, Bytes(12), randomTable(16, 5)};
+    Layout s{5, -3, 4, Bytes(12), randomTable(16, 5)};
     for (uint32_t headerSize : {40u, 12u}) {
         for (uint32_t imageSize : {0u, 1234u}) {
             s.headerSize = headerSize;
@@ -159,7 +159,7 @@ TEST_F(DibLoader, WorkingHeaderFillIns) {
 }
 
 TEST_F(DibLoader, FailureTextsAndPaths) {
-    Spec s{1, 1, 24, Bytes(4)};
+    Layout s{1, 1, 24, Bytes(4)};
     for (uint32_t size : {108u, 124u}) {
         s.headerSize = size;
         expectRejected(bmp::encode(s), "Unknown DIB file format.");
@@ -179,16 +179,16 @@ TEST_F(DibLoader, FailureTextsAndPaths) {
 }
 
 TEST_F(DibLoader, TruncatedFilesAreRefusedAtEveryLength) {
-    Spec s{5, 2, 24, Bytes(32, 7)};
+    Layout s{5, 2, 24, Bytes(32, 7)};
     std::vector<Bytes> files = {bmp::encode(s)};
-    s = Spec{5, 2, 8, Bytes(16, 1), {0xFF0000, 0x0000FF}};
+    s = Layout{5, 2, 8, Bytes(16, 1), {0xFF0000, 0x0000FF}};
     s.colorsUsed = 2;
     s.gap = 3;
     files.push_back(bmp::encode(s));
     s.compression = kDibRle8;
     s.data = {2, 1, 0, 3, 1, 0, 1, 0, 0, 0, 0, 2, 1, 0, 0, 1};
     files.push_back(bmp::encode(s));
-    s = Spec{5, 2, 4, Bytes(8, 0x12), randomTable(16, 3)};
+    s = Layout{5, 2, 4, Bytes(8, 0x12), randomTable(16, 3)};
     s.headerSize = 12;
     s.fileHeader = false;
     files.push_back(bmp::encode(s));
@@ -203,32 +203,32 @@ TEST_F(DibLoader, TruncatedFilesAreRefusedAtEveryLength) {
 
 TEST_F(DibLoader, InconsistentHeadersAreRefused) {
     const Bytes endOnly = {0, 1};  // run-length data that claims nothing, so only the size can be wrong
-    const std::vector<std::function<void(Spec&)>> faults = {
-        [](Spec& s) { s.width = 0; },
-        [](Spec& s) { s.height = 0; },
-        [](Spec& s) { s.width = -4; },
-        [](Spec& s) { s.height = INT_MIN; },
-        [&](Spec& s) { s.compression = kDibRle8, s.data = endOnly, s.width = s.height = INT_MAX; },
-        [&](Spec& s) { s.compression = kDibRle8, s.data = endOnly, s.width = 1 << 14, s.height = (1 << 12) + 1; },
-        [](Spec& s) { s.headerSize = 12, s.width = s.height = 65535; },
-        [](Spec& s) { s.colorsUsed = 0xFFFF; },
-        [](Spec& s) { s.colorsUsed = 0xFFFFFFFF; },
-        [](Spec& s) { s.bitCount = 0; },
-        [](Spec& s) { s.bitCount = 7; },
-        [](Spec& s) { s.compression = 3; },
-        [](Spec& s) { s.compression = kDibRle8, s.bitCount = 24; },
-        [](Spec& s) { s.compression = kDibRle8, s.height = -2; },
-        [](Spec& s) { s.compression = kDibRle8, s.data = {0, 5, 1, 1}; },                      // literal past the end
-        [](Spec& s) { s.compression = kDibRle4, s.bitCount = 4, s.data = {4, 0x11, 0, 0, 0, 2}; },  // cut jump
-        [](Spec& s) { s.compression = kDibRle8, s.data = {4, 1, 0, 0, 4, 1}; },                // no end mark
+    const std::vector<std::function<void(Layout&)>> faults = {
+        [](Layout& s) { s.width = 0; },
+        [](Layout& s) { s.height = 0; },
+        [](Layout& s) { s.width = -4; },
+        [](Layout& s) { s.height = INT_MIN; },
+        [&](Layout& s) { s.compression = kDibRle8, s.data = endOnly, s.width = s.height = INT_MAX; },
+        [&](Layout& s) { s.compression = kDibRle8, s.data = endOnly, s.width = 1 << 14, s.height = (1 << 12) + 1; },
+        [](Layout& s) { s.headerSize = 12, s.width = s.height = 65535; },
+        [](Layout& s) { s.colorsUsed = 0xFFFF; },
+        [](Layout& s) { s.colorsUsed = 0xFFFFFFFF; },
+        [](Layout& s) { s.bitCount = 0; },
+        [](Layout& s) { s.bitCount = 7; },
+        [](Layout& s) { s.compression = 3; },
+        [](Layout& s) { s.compression = kDibRle8, s.bitCount = 24; },
+        [](Layout& s) { s.compression = kDibRle8, s.height = -2; },
+        [](Layout& s) { s.compression = kDibRle8, s.data = {0, 5, 1, 1}; },                      // literal past the end
+        [](Layout& s) { s.compression = kDibRle4, s.bitCount = 4, s.data = {4, 0x11, 0, 0, 0, 2}; },  // cut jump
+        [](Layout& s) { s.compression = kDibRle8, s.data = {4, 1, 0, 0, 4, 1}; },                // no end mark
     };
     for (size_t i = 0; i < faults.size(); ++i) {
         SCOPED_TRACE(i);
-        Spec s{4, 2, 8, Bytes(8, 3), randomTable(256, 8)};
+        Layout s{4, 2, 8, Bytes(8, 3), randomTable(256, 8)};
         faults[i](s);
         expectRejected(bmp::encode(s));
     }
-    Bytes file = bmp::encode(Spec{2, 2, 8, Bytes(8, 3), randomTable(256, 9)});
+    Bytes file = bmp::encode(Layout{2, 2, 8, Bytes(8, 3), randomTable(256, 9)});
     for (uint32_t offset : {uint32_t(file.size()) + 1, 0xFFFFFFFFu, uint32_t(file.size()) - 7}) {
         std::memcpy(&file[10], &offset, 4);
         expectRejected(file);

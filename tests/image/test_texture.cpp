@@ -11,7 +11,7 @@ namespace {
 using bmp::Bytes;
 
 Bytes trueColourFile(const bmp::Picture& picture) {
-    return bmp::encode(bmp::Spec{picture.width, picture.height, 24, bmp::store(picture, 24)});
+    return bmp::encode(bmp::Layout{picture.width, picture.height, 24, bmp::store(picture, 24)});
 }
 
 bmp::Picture uniform(int size, uint32_t colour) {
@@ -98,7 +98,7 @@ TEST_F(GlTest, FailedTexturesMakeNoName) {
     EXPECT_EQ(loadTexture(nullptr), -1);
     EXPECT_EQ(loadTexture((folder / "absent.bmp").c_str()), -1);
     EXPECT_TRUE(boxes().empty());
-    bmp::Spec v4{1, 1};
+    bmp::Layout v4{1, 1};
     v4.headerSize = 108;
     EXPECT_EQ(loadTexture(write("v4.bmp", bmp::encode(v4)).c_str()), -1);
     ASSERT_EQ(boxes().size(), 1u);
