@@ -225,7 +225,7 @@ TEST_F(AssetFiles, ParticleIsARoundGlowThatIsBlackAtItsEdges) {
 }
 
 // Looks a direction up the way GL does for cube maps: the major axis picks the
-// face, the table of the GL specification gives (s, t); t = 0 is the first row
+// face, the cube-map face table of OpenGL gives (s, t); t = 0 is the first row
 // uploaded, which is the first row stored in a bottom-up BMP.
 const uint8_t* cubeTexel(const std::vector<Bmp>& faces, int axis, const double d[3]) {
     const double ma = std::fabs(d[axis]);
