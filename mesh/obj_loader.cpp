@@ -214,7 +214,12 @@ char* appendTraceValue(char* out, float value) {
 class TraceWriter {
 public:
     TraceWriter() : buffer_(new char[capacity]), cursor_(buffer_.get()) {}
-    ~TraceWriter() { flush(); }
+    // The whole trace is out before the loader returns, even when standard
+    // output goes to a file and would otherwise hold its tail until exit.
+    ~TraceWriter() {
+        flush();
+        std::fflush(stdout);
+    }
     TraceWriter(const TraceWriter&) = delete;
     TraceWriter& operator=(const TraceWriter&) = delete;
 
