@@ -1,13 +1,30 @@
 #include "tests/motion/test_assets.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
 namespace testassets {
+
+namespace {
+// Every scratch folder goes when the test program ends (not when a death
+// test's forked child ends, which would pull it from under the parent).
+struct ScratchDirs {
+    std::vector<std::string> paths;
+    const pid_t owner = getpid();
+    ~ScratchDirs() {
+        if (getpid() != owner) return;
+        std::error_code ignored;
+        for (const std::string& p : paths) std::filesystem::remove_all(p, ignored);
+    }
+};
+ScratchDirs scratchDirs;
+}  // namespace
 
 std::string makeScratchDir() {
     const char* base = std::getenv("TMPDIR");
@@ -15,6 +32,7 @@ std::string makeScratchDir() {
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+    scratchDirs.paths.push_back(buffer.data());
     return buffer.data();
 }
 
