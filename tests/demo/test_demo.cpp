@@ -8,6 +8,7 @@
 #include "platform/offscreen/offscreen_gl.h"
 #include "platform/scripted/scripted_platform.h"
 #include "sound/sound.h"
+#include "tests/motion/test_assets.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -17,7 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -36,33 +36,14 @@ struct Rgb {
     bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
 };
 
-// A 24-bit bottom-up BMP whose pixel (x, y), y counted from the top, is pick(x, y).
+// A BMP whose pixel (x, y), y counted from the top, is pick(x, y).
 template <typename Pick>
 void writeBmp(const fs::path& path, int w, int h, Pick pick) {
-    const int row = (w * 3 + 3) & ~3;
-    std::vector<uint8_t> file(54 + row * h, 0);
-    auto put32 = [&](int at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>(v >> (8 * i));
-    };
-    file[0] = 'B';
-    file[1] = 'M';
-    put32(2, static_cast<uint32_t>(file.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, static_cast<uint32_t>(w));
-    put32(22, static_cast<uint32_t>(h));
-    file[26] = 1;
-    file[28] = 24;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const Rgb c = pick(x, h - 1 - y);
-            uint8_t* p = &file[54 + y * row + x * 3];
-            p[0] = c.b;
-            p[1] = c.g;
-            p[2] = c.r;
-        }
     fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    testassets::writeBmp(path.string(), w, h, [&](int x, int y) {
+        const Rgb c = pick(x, h - 1 - y);
+        return (uint32_t{c.r} << 16) | (uint32_t{c.g} << 8) | c.b;
+    });
 }
 
 const Rgb kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kYellow{255, 255, 0};
@@ -82,9 +63,9 @@ protected:
         writeBmp(dir / "images/slut.bmp", 8, 8, [](int x, int y) { return quadrants(7 - x, 7 - y); });
         writeBmp(dir / "images/particle.bmp", 4, 4, [](int, int) { return Rgb{255, 255, 255}; });
         writeBmp(dir / "images/zazozodoze.bmp", 4, 4, [](int, int) { return Rgb{200, 200, 200}; });
-        std::ofstream(dir / "zazozodoze_tex.obj") << "# one triangle\nv -1 -1 0\nv 1 -1 0\nv 0 1 0\n"
-                                                     "vt 0 0\nvt 1 0\nvt 0.5 1\nvn 0 0 1\n"
-                                                     "f 1/1/1 2/2/1 3/3/1\nf 1/1/1 3/3/1 2/2/1\n";
+        testassets::writeFile((dir / "zazozodoze_tex.obj").string(),
+                              "# one triangle\nv -1 -1 0\nv 1 -1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0.5 1\n"
+                              "vn 0 0 1\nf 1/1/1 2/2/1 3/3/1\nf 1/1/1 3/3/1 2/2/1\n");
         previous = fs::current_path();
         fs::current_path(dir);
         gl = new plat::OffscreenGl(640, 480);
