@@ -3,19 +3,16 @@
 #include "image/image.h"
 #include "mesh/mesh.h"
 #include "motion/motion.h"
+#include "platform/gl.h"
+#include "platform/platform.h"
+#include "show/show.h"
 #include "sound/sound.h"
 
-#include <GL/gl.h>
-
-#include <cstdlib>
-
 DemoState demoState;
-void (*endProcess)(int status) = std::exit;
 
 namespace {
 
 constexpr int kControlPoints = 13;
-constexpr int kSamples = 1000;
 
 // Path 1: from just behind the viewer, weaving into the distance.
 Vec3* makePath1Points() {
@@ -46,7 +43,7 @@ Vec3* makePath2Points() {
 }
 
 int32_t clampIndex(int64_t index) {
-    if (index > 999) return 999;
+    if (index > show::kLastPathSample) return show::kLastPathSample;
     if (index < 0) return 0;
     return static_cast<int32_t>(index);
 }
@@ -73,16 +70,18 @@ void drawCardQuad() {
 }  // namespace
 
 Phase phaseAt(int32_t t) {
-    if (t < 7000) return Phase::TitleCard;
-    if (t < 18000) return Phase::FlightScene1;
-    if (t < 30000) return Phase::FlightScene2;
-    if (t < 52000) return Phase::EndCard;
+    if (t < show::kFlight1StartMs) return Phase::TitleCard;
+    if (t < show::kFlight2StartMs) return Phase::FlightScene1;
+    if (t < show::kEndCardStartMs) return Phase::FlightScene2;
+    if (t < show::kEndMs) return Phase::EndCard;
     return Phase::Over;
 }
 
 // 64-bit arithmetic: a wild clock reading must not overflow before the clamp.
-int32_t flightIndex1(int32_t t) { return clampIndex((static_cast<int64_t>(t) - 7000) / 11); }
-int32_t flightIndex2(int32_t t) { return clampIndex(999 - (static_cast<int64_t>(t) - 18000) / 12); }
+int32_t flightIndex1(int32_t t) { return clampIndex((static_cast<int64_t>(t) - show::kFlight1StartMs) / 11); }
+int32_t flightIndex2(int32_t t) {
+    return clampIndex(show::kLastPathSample - (static_cast<int64_t>(t) - show::kFlight2StartMs) / 12);
+}
 
 bool initScene() {
     DemoState& d = demoState;
@@ -97,17 +96,17 @@ bool initScene() {
     Vec3* points = makePath1Points();
 
     d.cubeMap = new EnvironmentCubeMap();
-    d.titleTexture = loadTexture("images\\press.bmp");
-    d.endTexture = loadTexture("images\\slut.bmp");
+    d.titleTexture = loadTexture(show::kTitleCardFile);
+    d.endTexture = loadTexture(show::kEndCardFile);
 
-    d.path->build(kControlPoints, points, kSamples);
+    d.path->build(kControlPoints, points, show::kPathSamples);
 
     d.mesh = new Mesh(0.0f, -5.0f, -30.0f);
     d.particles = new ParticleSystem(1000, Colour3f(1.0f, 0.0f, 0.0f), Vec3(0, 0, 7), Vec3(0, 0, 0.25),
                                      Vec3(0, 0, 0));
 
-    if (!FSOUND_Init(48000, 32, 0)) std::exit(-1);
-    d.musicStream = FSOUND_Stream_Open("music.mp3", FSOUND_LOOP_OFF, 0, 0);
+    if (!FSOUND_Init(show::kMixRate, 32, 0)) plat::endProcess(-1);
+    d.musicStream = FSOUND_Stream_Open(show::kMusicFile, FSOUND_LOOP_OFF, 0, 0);
     FSOUND_Stream_Play(5, d.musicStream);
 
     glEnable(GL_TEXTURE_2D);
@@ -133,7 +132,7 @@ bool drawScene() {
         drawEndCard();
         break;
     case Phase::Over:
-        endProcess(0);
+        plat::endProcess(0);
         break;
     }
     return true;
@@ -170,11 +169,11 @@ void drawFlightScene2() {
     DemoState& d = demoState;
     d.pathIndex = flightIndex2(FSOUND_Stream_GetTime(d.musicStream));
     if (!d.pathRebuilt) {
-        d.pathIndex = 999;
+        d.pathIndex = show::kLastPathSample;
         Vec3* points = makePath2Points();
         delete d.path;
         d.path = new BezierPath();
-        d.path->build(kControlPoints, points, kSamples);
+        d.path->build(kControlPoints, points, show::kPathSamples);
         d.pathRebuilt = true;
     }
     d.mesh->draw(1, d.pathIndex);

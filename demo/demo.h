@@ -45,10 +45,6 @@ Phase phaseAt(int32_t clockMs);
 int32_t flightIndex1(int32_t clockMs);
 int32_t flightIndex2(int32_t clockMs);
 
-// How the process ends at the end of the show (std::exit by default); the
-// capture tool and tests replace it.
-extern void (*endProcess)(int status);
-
 // The parts drawScene() dispatches to, each starting from a cleared frame with
 // an identity model-view matrix.
 void drawTitleCard();

@@ -1,9 +1,9 @@
 #include "image/image.h"
 
 #include "platform/mapped_file.h"
+#include "show/show.h"
 
-#include <GL/gl.h>
-#include <GL/glext.h>
+#include "platform/gl.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,12 +18,12 @@ struct Face {
 };
 
 const Face kFaces[] = {
-    {"images\\skybox\\rt.bmp", GL_TEXTURE_CUBE_MAP_POSITIVE_X},
-    {"images\\skybox\\lt.bmp", GL_TEXTURE_CUBE_MAP_NEGATIVE_X},
-    {"images\\skybox\\up.bmp", GL_TEXTURE_CUBE_MAP_POSITIVE_Y},
-    {"images\\skybox\\dn.bmp", GL_TEXTURE_CUBE_MAP_NEGATIVE_Y},
-    {"images\\skybox\\ft.bmp", GL_TEXTURE_CUBE_MAP_POSITIVE_Z},
-    {"images\\skybox\\bt.bmp", GL_TEXTURE_CUBE_MAP_NEGATIVE_Z},
+    {show::kSkyFaceFiles[0], GL_TEXTURE_CUBE_MAP_POSITIVE_X},
+    {show::kSkyFaceFiles[1], GL_TEXTURE_CUBE_MAP_NEGATIVE_X},
+    {show::kSkyFaceFiles[2], GL_TEXTURE_CUBE_MAP_POSITIVE_Y},
+    {show::kSkyFaceFiles[3], GL_TEXTURE_CUBE_MAP_NEGATIVE_Y},
+    {show::kSkyFaceFiles[4], GL_TEXTURE_CUBE_MAP_POSITIVE_Z},
+    {show::kSkyFaceFiles[5], GL_TEXTURE_CUBE_MAP_NEGATIVE_Z},
 };
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include "platform/mapped_file.h"
 
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,28 +1,23 @@
 #include "mesh/mesh.h"
 
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "image/image.h"
+#include "platform/platform.h"
+#include "show/show.h"
 
 int32_t frameCounter = 90;
 
-namespace {
-
-constexpr const char* kMeshFile = "zazozodoze_tex.obj";
-constexpr const char* kTextureFile = "images\\zazozodoze.bmp";
-
-}  // namespace
-
 Mesh::Mesh(float x, float y, float z) {
-    triangleCount = loadObjMesh(kMeshFile, &vertices);
-    textureId = loadTexture(kTextureFile);
+    triangleCount = loadObjMesh(show::kMeshFile, &vertices);
+    textureId = loadTexture(show::kMeshTextureFile);
     if (textureId == -1) {
         std::fflush(stdout);
-        std::fprintf(stderr, "contrail: cannot load the mesh texture %s\n", kTextureFile);
-        std::exit(1);
+        std::fprintf(stderr, "contrail: cannot load the mesh texture %s\n", show::kMeshTextureFile);
+        plat::endProcess(1);
     }
     this->x = x;
     this->y = y;

@@ -35,7 +35,8 @@ public:
 
     // Loads "zazozodoze_tex.obj" and the texture "images\zazozodoze.bmp" (needs a
     // current GL context). Without its texture the ship cannot be shown: the
-    // process then ends with status 1 after one line on standard error.
+    // process then ends with status 1 (plat::endProcess) after one line on
+    // standard error.
     Mesh(float x, float y, float z);
     ~Mesh();
     Mesh(const Mesh&) = delete;

@@ -1,10 +1,11 @@
 #include "motion/motion.h"
 
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cstdlib>
 
 #include "image/image.h"
+#include "show/show.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ void Particle::draw() const {
 ParticleSystem::ParticleSystem(int32_t count, Colour3f colour, Vec3 origin, Vec3 velocity,
                                Vec3 acceleration)
     : count(count), colour(colour), origin(origin), velocity(velocity), acceleration(acceleration) {
-    textureId = loadTexture("images/particle.bmp");
+    textureId = loadTexture(show::kParticleFile);
     if (count > 0) pool.reserve(static_cast<size_t>(count));
     for (int32_t i = 0; i < count; ++i) spawn();
 }

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace plat {
 
@@ -14,41 +15,55 @@ int headlessMessageBox(Handle, const char* text, const char* caption, uint32_t t
 }
 
 const PlatformApi headless = {
-    "headless",
-    [] { return Handle{}; },
-    [](const WindowClass&) { return false; },
-    [](const char*, Handle) { return false; },
-    [](const DisplayMode*, uint32_t) { return DISP_CHANGE_FAILED; },
-    [](bool show) { return show ? 0 : -1; },
-    [](Rect*, uint32_t, bool, uint32_t) { return false; },
-    [](uint32_t, const char*, const char*, uint32_t, int, int, int, int, Handle) { return Handle{}; },
-    [](Handle) { return false; },
-    [](Handle) {},
-    [](Handle) { return false; },
-    [](Handle) { return Handle{}; },
-    [] { return Handle{}; },
-    [](Handle) { return Handle{}; },
-    [](Handle, Handle) { return false; },
-    [](Handle, const PixelFormat&) { return 0; },
-    [](Handle, int, const PixelFormat&) { return false; },
-    [](Handle) { return Handle{}; },
-    [](Handle, Handle) { return false; },
-    [](Handle) { return false; },
-    [](Handle) { return false; },
-    [](Message*) { return false; },
-    [](const Message&) {},
-    [](const Message&) { return intptr_t{0}; },
-    [](int) {},
-    [](Handle, uint32_t, uintptr_t, intptr_t) { return intptr_t{0}; },
-    headlessMessageBox,
+    .name = "headless",
+    .getModuleHandle = [] { return Handle{}; },
+    .registerClass = [](const WindowClass&) { return false; },
+    .unregisterClass = [](const char*, Handle) { return false; },
+    .changeDisplaySettings = [](const DisplayMode*, uint32_t) { return DISP_CHANGE_FAILED; },
+    .showCursor = [](bool show) { return show ? 0 : -1; },
+    .adjustWindowRect = [](Rect*, uint32_t, bool, uint32_t) { return false; },
+    .createWindow = [](uint32_t, const char*, const char*, uint32_t, int, int, int, int,
+                       Handle) { return Handle{}; },
+    .destroyWindow = [](Handle) { return false; },
+    .showWindow = [](Handle) {},
+    .setForegroundWindow = [](Handle) { return false; },
+    .setFocus = [](Handle) { return Handle{}; },
+    .getFocus = [] { return Handle{}; },
+    .getDC = [](Handle) { return Handle{}; },
+    .releaseDC = [](Handle, Handle) { return false; },
+    .choosePixelFormat = [](Handle, const PixelFormat&) { return 0; },
+    .setPixelFormat = [](Handle, int, const PixelFormat&) { return false; },
+    .createContext = [](Handle) { return Handle{}; },
+    .makeCurrent = [](Handle, Handle) { return false; },
+    .deleteContext = [](Handle) { return false; },
+    .swapBuffers = [](Handle) { return false; },
+    .peekMessage = [](Message*) { return false; },
+    .translateMessage = [](const Message&) {},
+    .dispatchMessage = [](const Message&) { return intptr_t{0}; },
+    .postQuitMessage = [](int) {},
+    .defWindowProc = [](Handle, uint32_t, uintptr_t, intptr_t) { return intptr_t{0}; },
+    .messageBox = headlessMessageBox,
 };
 
-const PlatformApi* current = &headless;
+struct State {
+    const PlatformApi* current = &headless;
+    EndProcessHook endHook = nullptr;
+};
+State state;
 
 }  // namespace
 
-const PlatformApi& platform() { return *current; }
+const PlatformApi& platform() { return *state.current; }
 
-void setPlatform(const PlatformApi* api) { current = api ? api : &headless; }
+void setPlatform(const PlatformApi* api) { state.current = api ? api : &headless; }
+
+void endProcess(int status) {
+    if (state.endHook)
+        state.endHook(status);
+    else
+        std::exit(status);
+}
+
+void setEndProcessHook(EndProcessHook hook) { state.endHook = hook; }
 
 }  // namespace plat

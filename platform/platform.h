@@ -150,6 +150,14 @@ struct PlatformApi {
 const PlatformApi& platform();
 void setPlatform(const PlatformApi* api);
 
+// Every end of the process from inside the show goes through here: the end of
+// the show, a sound output that cannot start, a ship without its texture. The
+// default is std::exit; the capture tool and tests set a hook of their own,
+// after which endProcess returns and the caller carries on as best it can.
+using EndProcessHook = void (*)(int status);
+void endProcess(int status);
+void setEndProcessHook(EndProcessHook hook);  // null: std::exit again
+
 // Backends built into this program.
 const PlatformApi* sdl2Platform();
 

@@ -1,7 +1,12 @@
 // contrail: the demo. No options; everything is read from the working directory.
+#include "demo/demo.h"
+#include "platform/audio.h"
 #include "shell/shell.h"
 
 int main() {
     plat::setPlatform(plat::sdl2Platform());
+    plat::setAudioOutput(plat::sdl2AudioOutput());
+    plat::setMp3Decoder(plat::mpg123Decoder());
+    setScene({.initScene = initScene, .drawScene = drawScene});
     return WinMain(nullptr, nullptr, nullptr, 0);
 }

@@ -1,9 +1,7 @@
 #include "shell/shell.h"
 
-#include "demo/demo.h"
-
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
+#include "show/show.h"
 
 using namespace plat;
 
@@ -21,6 +19,10 @@ namespace {
 constexpr const char* kTitle = "Tamber's OpenGL Framework";
 constexpr const char* kClassName = "OpenGL";
 
+bool noInit() { return true; }
+bool noDraw() { return true; }
+Scene scene{noInit, noDraw};
+
 void errorBox(const char* text) {
     platform().messageBox(nullptr, text, "ERROR", MB_OK | MB_ICONEXCLAMATION);
 }
@@ -37,6 +39,11 @@ bool failCreation(const char* text) {
 }
 
 }  // namespace
+
+void setScene(const Scene& s) {
+    scene.initScene = s.initScene ? s.initScene : noInit;
+    scene.drawScene = s.drawScene ? s.drawScene : noDraw;
+}
 
 void resetShell() {
     for (bool& k : keys) k = false;
@@ -155,7 +162,7 @@ bool createGLWindow(const char* title, int width, int height, int bits, bool ful
     p.setFocus(hWnd);
     resizeScene(width, height);
 
-    if (!initScene()) return failCreation("Initialization Failed.");
+    if (!scene.initScene()) return failCreation("Initialization Failed.");
     return true;
 }
 
@@ -191,7 +198,7 @@ int WinMain(Handle, Handle, char*, int) {
     bool done = false;
 
     // A window that cannot be made is a failure, so the status says so.
-    if (!createGLWindow(kTitle, 640, 480, 16, fullscreen)) return 1;
+    if (!createGLWindow(kTitle, show::kWidth, show::kHeight, show::kBits, fullscreen)) return 1;
 
     while (true) {
         if (p.peekMessage(&msg)) {
@@ -204,7 +211,7 @@ int WinMain(Handle, Handle, char*, int) {
             if (keys[VK_ESCAPE]) {
                 done = true;
             } else {
-                drawScene();
+                scene.drawScene();
                 p.swapBuffers(hDC);
             }
         }
@@ -212,7 +219,7 @@ int WinMain(Handle, Handle, char*, int) {
             keys[VK_F1] = false;
             killGLWindow();
             fullscreen = !fullscreen;
-            if (!createGLWindow(kTitle, 640, 480, 16, fullscreen)) return 1;
+            if (!createGLWindow(kTitle, show::kWidth, show::kHeight, show::kBits, fullscreen)) return 1;
         }
         if (done) break;
     }

@@ -6,7 +6,8 @@
 // Escape ends the loop, F1 rebuilds window, context and scene in the other
 // display mode. `createGLWindow` runs initScene() as its last step, so every
 // new context gets its own textures and objects. All window-system calls go
-// through platform/platform.h; the scene comes from demo/demo.h.
+// through platform/platform.h; the scene is whatever `setScene` was handed
+// (the executable hands it the demo, tests a scene of their own).
 #pragma once
 
 #include "platform/platform.h"
@@ -22,6 +23,15 @@ extern plat::Handle hInstance;
 extern plat::Handle hWnd;
 extern plat::Handle hDC;
 extern plat::Handle hRC;
+
+// What the shell draws: set-up for each new GL context, and one frame. Both
+// return true whenever they return.
+struct Scene {
+    bool (*initScene)() = nullptr;
+    bool (*drawScene)() = nullptr;
+};
+// Until a scene is set, set-up succeeds and frames stay black.
+void setScene(const Scene& scene);
 
 // Returns the process's exit status.
 int WinMain(plat::Handle instance, plat::Handle previousInstance, char* commandLine, int showCommand);

@@ -1,16 +1,13 @@
-// The stream calls on SDL2 audio and libmpg123.
+// The stream calls on the platform's audio output and MP3 decoder.
 //
 // Ownership: every stream lives until the process ends (handles stay valid
 // after release), and the library state itself is never destroyed, because the
 // demo ends with exit() while the audio thread may still be running.
 #include "sound/sound.h"
 
-#include <SDL.h>
-#include <dlfcn.h>
-#include <mpg123.h>
+#include "platform/audio.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -23,8 +20,7 @@
 namespace {
 
 constexpr int kRingFrames = 1 << 15;  // ~0.7 s at 48 kHz: rides out a slow decode
-constexpr int kDecodeFrames = 4096;   // one mpg123_read
-constexpr int kDeviceFrames = 512;    // one callback, ~11 ms at 48 kHz
+constexpr int kDecodeFrames = 4096;   // one decoder read
 constexpr int kMixFrames = 4096;      // mixing scratch, in frames
 constexpr int kMinRate = 8000, kMaxRate = 192000, kMaxChannels = 1024;
 
@@ -97,8 +93,8 @@ struct FSOUND_STREAM {
     const std::string name;
     snd::PlayClock clock;
 
-    // Decoding; mh is null for a silent stream (missing or undecodable file).
-    mpg123_handle* mh = nullptr;
+    // Decoding; null for a silent stream (missing or undecodable file).
+    plat::Mp3Stream* mp3 = nullptr;
     FrameRing ring;
     std::thread decoder;
     std::atomic<bool> stop{false};
@@ -130,14 +126,15 @@ struct Library {
     std::mutex mutex;  // the API's state; never taken by the device callback
     bool initialised = false;
     int rate = 48000;
-    bool sdlAudio = false;  // we hold a reference on SDL's audio subsystem
-    SDL_AudioDeviceID device = 0;
+    bool device = false;  // an output device is open and playing
     int channelCount = 0;
     std::unique_ptr<std::atomic<FSOUND_STREAM*>[]> channels;
     std::vector<std::unique_ptr<FSOUND_STREAM>> streams;
 
     // Mixing buffers, sized before the device starts so the callback never allocates.
     std::vector<FSOUND_STREAM*> active;
+    int activeCount = 0;  // streams in `active` at the latest mix
+    int64_t fillTime = 0;  // device thread: when the latest fill began
     std::vector<int32_t> acc;
     std::vector<int16_t> scratch;
 
@@ -156,9 +153,9 @@ FSOUND_STREAM* findStream(Library& l, const FSOUND_STREAM* s) {
     return nullptr;
 }
 
-// Mixes `frames` frames of every stream on a channel into out. With a `now`
-// (device callback) each stream's clock learns that the frames were taken.
-void mix(Library& l, int16_t* out, int frames, const int64_t* now) {
+// Mixes `frames` frames of every stream on a channel into out. Offline mixing
+// (not for a device) waits for the decoder instead of playing an underrun.
+void mix(Library& l, int16_t* out, int frames, bool forDevice) {
     int n = 0;
     for (int i = 0; i < l.channelCount; ++i) {
         FSOUND_STREAM* const s = l.channels[i].load(std::memory_order_acquire);
@@ -168,7 +165,7 @@ void mix(Library& l, int16_t* out, int frames, const int64_t* now) {
         const int chunk = std::min(frames - done, kMixFrames);
         std::fill(l.acc.begin(), l.acc.begin() + chunk * 2, 0);
         for (int k = 0; k < n; ++k) {
-            if (now == nullptr) l.active[k]->waitForMusic(chunk);
+            if (!forDevice) l.active[k]->waitForMusic(chunk);
             l.active[k]->pull(l.scratch.data(), chunk);
             for (int j = 0; j < chunk * 2; ++j) l.acc[j] += l.scratch[j];
         }
@@ -177,151 +174,66 @@ void mix(Library& l, int16_t* out, int frames, const int64_t* now) {
             dst[j] = static_cast<int16_t>(std::clamp<int32_t>(l.acc[j], -32768, 32767));
         done += chunk;
     }
-    if (now != nullptr)
-        for (int k = 0; k < n; ++k) l.active[k]->clock.consumed(frames, *now);
+    l.activeCount = n;
 }
 
-void audioCallback(void* user, Uint8* stream, int len) {
-    const int64_t now = snd::steadyNanos();
-    mix(*static_cast<Library*>(user), reinterpret_cast<int16_t*>(stream), len / 4, &now);
+// The device's thread: the clock of each stream that was mixed learns, once the
+// device has taken them, that the frames were played from the fill's moment on.
+void deviceFill(void* user, int16_t* out, int frames) {
+    Library& l = *static_cast<Library*>(user);
+    l.fillTime = snd::steadyNanos();
+    mix(l, out, frames, true);
 }
 
-// ALSA's library prints its own complaints about a missing card on standard
-// error; SDL reports the failure too, and that one line is enough.
-void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
-
-void quietAlsaErrors(bool quiet) {
-    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
-    using SetHandler = int (*)(Handler);
-    static void* const alsa = dlopen("libasound.so.2", RTLD_LAZY);
-    static const auto set =
-        alsa != nullptr ? reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))
-                        : nullptr;
-    if (set != nullptr)
-        set(quiet ? ignoreAlsaError : nullptr);
-}
-
-std::string openDeviceLoudly(Library& l) {
-    // Someone may have shut SDL down since (SDL_Quit): then our reference is gone.
-    if (!l.sdlAudio || SDL_WasInit(SDL_INIT_AUDIO) == 0) {
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return SDL_GetError();
-        l.sdlAudio = true;
-    }
-    const char* driver = SDL_GetCurrentAudioDriver();
-    std::string why;
-    if (driver == nullptr) {
-        why = "no audio driver";
-    } else if (std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "disk") == 0) {
-        why = std::string("the \"") + driver + "\" driver keeps no real time";
-    } else {
-        SDL_AudioSpec want{};
-        SDL_AudioSpec have{};
-        want.freq = l.rate;
-        want.format = AUDIO_S16SYS;
-        want.channels = 2;
-        want.samples = kDeviceFrames;
-        want.callback = audioCallback;
-        want.userdata = &l;
-        // No allowed changes: SDL converts to whatever the hardware wants, so
-        // the callback always counts frames at the mix rate.
-        l.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-        if (l.device != 0) {
-            SDL_PauseAudioDevice(l.device, 0);
-            return {};
-        }
-        why = SDL_GetError();
-    }
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    l.sdlAudio = false;
-    return why;
-}
-
-// Why there is no usable device, or empty when `l.device` is open and running.
-std::string openDevice(Library& l) {
-    quietAlsaErrors(true);
-    std::string why = openDeviceLoudly(l);
-    quietAlsaErrors(false);
-    return why;
+void deviceConsumed(void* user, int frames) {
+    Library& l = *static_cast<Library*>(user);
+    for (int k = 0; k < l.activeCount; ++k) l.active[k]->clock.consumed(frames, l.fillTime);
 }
 
 void closeDevice(Library& l) {
-    if (l.device != 0) SDL_CloseAudioDevice(l.device);  // waits for the callback
-    l.device = 0;
-}
-
-// mpg123 would only say "file access error"; the system knows why.
-bool readable(const std::string& path, std::string& why) {
-    std::FILE* const f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        why = std::strerror(errno);
-        return false;
-    }
-    std::fclose(f);
-    return true;
+    if (l.device) plat::audioOutput().close();  // waits for the device thread
+    l.device = false;
 }
 
 }  // namespace
 
 std::string FSOUND_STREAM::openDecoder(int rate) {
+    const plat::Mp3DecoderApi& decoder = plat::mp3Decoder();
     std::string why;
-    if (!readable(name, why)) return why;
-    int err = MPG123_OK;
-    mh = mpg123_new(nullptr, &err);
-    if (mh == nullptr) return mpg123_plain_strerror(err);
-    // Only stereo S16 at the mix rate is offered, so mpg123 resamples and
-    // duplicates mono itself; gapless trims the encoder's delay and padding.
-    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_FORCE_STEREO, 0.0);
-    mpg123_format_none(mh);
-    long got = 0;
-    int channels = 0, encoding = 0;
-    if (mpg123_format(mh, rate, MPG123_STEREO, MPG123_ENC_SIGNED_16) != MPG123_OK) {
-        why = mpg123_strerror(mh);
-    } else if (mpg123_open(mh, name.c_str()) != MPG123_OK) {
-        why = mpg123_strerror(mh);
-    } else if (mpg123_getformat(mh, &got, &channels, &encoding) != MPG123_OK) {
-        why = mpg123_strerror(mh);
-    } else if (got != rate || channels != 2 || encoding != MPG123_ENC_SIGNED_16) {
-        why = "no decoder output at the mix rate";
-    } else {
-        ring.allocate(kRingFrames);
-        // Decode the start now: a file that yields no sound at all is not music.
-        std::vector<int16_t> buf(kDecodeFrames * 2);
-        size_t bytes = 0;
-        const int r = mpg123_read(mh, buf.data(), buf.size() * 2, &bytes);
-        if (bytes == 0) {
-            why = r == MPG123_DONE || r == MPG123_OK ? "no audio in the file" : mpg123_strerror(mh);
-        } else {
-            ring.write(buf.data(), bytes / 4);
-            if (r == MPG123_DONE) ended = true;
-            const off_t length = mpg123_length(mh);
-            lengthFrames = length > 0 ? static_cast<int64_t>(length) : 0;
-            return {};
-        }
+    mp3 = decoder.open(name.c_str(), rate, &why);
+    if (mp3 == nullptr) return why.empty() ? "cannot decode" : why;
+    ring.allocate(kRingFrames);
+    // Decode the start now: a file that yields no sound at all is not music.
+    std::vector<int16_t> buf(kDecodeFrames * 2);
+    const long got = decoder.read(mp3, buf.data(), kDecodeFrames, &why);
+    if (got <= 0) {
+        if (got == 0) why = "no audio in the file";
+        releaseDecoder();
+        return why.empty() ? "cannot decode" : why;
     }
-    releaseDecoder();
-    return why.empty() ? "cannot decode" : why;
+    ring.write(buf.data(), static_cast<size_t>(got));
+    lengthFrames = decoder.length(mp3);
+    return {};
 }
 
 void FSOUND_STREAM::decodeLoop() {
+    const plat::Mp3DecoderApi& decoder = plat::mp3Decoder();
     std::vector<int16_t> buf(kDecodeFrames * 2);
-    int idle = 0;
     while (!stop.load(std::memory_order_acquire) && !ended.load(std::memory_order_relaxed)) {
         if (ring.writable() < static_cast<size_t>(kDecodeFrames)) {
             std::unique_lock<std::mutex> lock(wakeMutex);
             wake.wait_for(lock, std::chrono::milliseconds(5), [this] { return stop.load(); });
             continue;
         }
-        size_t bytes = 0;
-        const int r = mpg123_read(mh, buf.data(), buf.size() * 2, &bytes);
-        ring.write(buf.data(), bytes / 4);
-        idle = bytes == 0 ? idle + 1 : 0;
-        if (r == MPG123_DONE) {
+        std::string why;
+        const long got = decoder.read(mp3, buf.data(), kDecodeFrames, &why);
+        if (got > 0) {
+            ring.write(buf.data(), static_cast<size_t>(got));
+        } else if (got == 0) {
             say("\"" + name + "\" has ended; the clock runs on in silence");
             ended.store(true, std::memory_order_release);
-        } else if ((r != MPG123_OK && r != MPG123_NEW_FORMAT) || idle > 100) {
-            say("\"" + name + "\" stopped decoding (" +
-                (r != MPG123_OK ? mpg123_strerror(mh) : "no progress") +
-                "); the clock runs on in silence");
+        } else {
+            say("\"" + name + "\" stopped decoding (" + why + "); the clock runs on in silence");
             ended.store(true, std::memory_order_release);
         }
     }
@@ -356,18 +268,14 @@ void FSOUND_STREAM::releaseDecoder() {
         wake.notify_all();
         decoder.join();
     }
-    if (mh != nullptr) {
-        mpg123_close(mh);
-        mpg123_delete(mh);
-        mh = nullptr;
+    if (mp3 != nullptr) {
+        plat::mp3Decoder().close(mp3);
+        mp3 = nullptr;
     }
     ring.release();
 }
 
 signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int /*flags*/) {
-    static const int mpgInit = mpg123_init();  // once; a no-op on current libmpg123
-    (void)mpgInit;
-
     Library& l = lib();
     std::lock_guard<std::mutex> lock(l.mutex);
     if (mixRate < kMinRate || mixRate > kMaxRate || maxSoftwareChannels < 1 ||
@@ -395,8 +303,9 @@ signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int /*fla
     l.initialised = true;
 
     if (l.clockOverride.load() != nullptr) return 1;
-    const std::string why = openDevice(l);
-    if (!why.empty()) say("no audio output (" + why + "); the music is silent");
+    const std::string why = plat::audioOutput().open(l.rate, {deviceFill, deviceConsumed, &l});
+    l.device = why.empty();
+    if (!l.device) say("no audio output (" + why + "); the music is silent");
     return 1;
 }
 
@@ -436,7 +345,7 @@ int FSOUND_Stream_Play(int channel, FSOUND_STREAM* stream) {
     }
     // With a device the clock follows the frames it takes; otherwise, and for
     // a stream with no music, it is the monotonic clock from now on.
-    if (l.device == 0 || !s->ring.allocated()) s->clock.startWall(now);
+    if (!l.device || !s->ring.allocated()) s->clock.startWall(now);
     s->channel = channel;
     l.channels[channel].store(s, std::memory_order_release);
     return channel;
@@ -468,10 +377,10 @@ void soundSetClockOverride(SoundClockOverride clock, void* user) {
 bool soundMix(int16_t* out, int frames) {
     Library& l = lib();
     std::lock_guard<std::mutex> lock(l.mutex);
-    if (l.device != 0) return false;
+    if (l.device) return false;
     if (out != nullptr && frames > 0) {
         if (l.initialised)
-            mix(l, out, frames, nullptr);
+            mix(l, out, frames, false);
         else
             std::fill(out, out + frames * 2, int16_t{0});
     }

@@ -2,16 +2,16 @@
 //
 // Four calls in the shape of the classic stream API the demo was written
 // against: initialise the output, open a stream, play it, and read its play
-// position in milliseconds - the demo's only clock. libmpg123 decodes (gapless,
-// to stereo S16 at the mix rate) on a thread per stream into a lock-free ring;
-// an SDL2 audio callback drains it without locking or allocating.
+// position in milliseconds - the demo's only clock. The platform's MP3 decoder
+// (platform/audio.h) fills a lock-free ring on a thread per stream; the
+// platform's audio output drains it without locking or allocating.
 //
 // The position is what is being heard: frames the device has consumed,
 // interpolated between callbacks on the monotonic clock, anchored afresh at
 // each one so it cannot drift, and never going backwards (`snd::PlayClock`).
 //
-// Nothing here stops the show. Without an audio device (SDL's "dummy" and
-// "disk" drivers count as none: they do not keep real time) streams play
+// Nothing here stops the show. Without an audio device (an output that keeps
+// no real time counts as none) streams play
 // silently on the monotonic clock; a missing or undecodable file gives a silent
 // stream whose clock runs from FSOUND_Stream_Play on; a stream that ends keeps
 // its clock running. Each says so in one line on standard error. A second

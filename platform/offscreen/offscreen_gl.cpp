@@ -2,7 +2,7 @@
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cstring>
 

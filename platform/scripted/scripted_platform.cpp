@@ -13,22 +13,22 @@ Handle fakeHandle(uintptr_t kind, int serial) { return reinterpret_cast<Handle>(
 void log(const std::string& call) { theScript.calls.push_back(call); }
 
 const PlatformApi api = {
-    "scripted",
-    [] { return fakeHandle(0x1000, 0); },
-    [](const WindowClass& c) {
+    .name = "scripted",
+    .getModuleHandle = [] { return fakeHandle(0x1000, 0); },
+    .registerClass = [](const WindowClass& c) {
         log(std::string("registerClass ") + (c.className ? c.className : ""));
         if (theScript.failRegisterClass || theScript.classRegistered) return false;
         theScript.classRegistered = true;
         theScript.windowProc = c.windowProc;
         return true;
     },
-    [](const char* name, Handle) {
+    .unregisterClass = [](const char* name, Handle) {
         log(std::string("unregisterClass ") + (name ? name : ""));
         if (theScript.failUnregisterClass || !theScript.classRegistered) return false;
         theScript.classRegistered = false;
         return true;
     },
-    [](const DisplayMode* mode, uint32_t) {
+    .changeDisplaySettings = [](const DisplayMode* mode, uint32_t) {
         if (!mode) {
             log("changeDisplaySettings restore");
             theScript.displayChanged = false;
@@ -41,12 +41,12 @@ const PlatformApi api = {
         theScript.displayChanged = true;
         return DISP_CHANGE_SUCCESSFUL;
     },
-    [](bool show) {
+    .showCursor = [](bool show) {
         log(show ? "showCursor 1" : "showCursor 0");
         theScript.cursorCount += show ? 1 : -1;
         return theScript.cursorCount;
     },
-    [](Rect* r, uint32_t style, bool, uint32_t) {
+    .adjustWindowRect = [](Rect* r, uint32_t style, bool, uint32_t) {
         if (style & WS_OVERLAPPEDWINDOW) {  // a caption and a thin frame
             r->left -= 4;
             r->right += 4;
@@ -55,7 +55,7 @@ const PlatformApi api = {
         }
         return true;
     },
-    [](uint32_t exStyle, const char*, const char*, uint32_t style, int, int, int w, int h, Handle) {
+    .createWindow = [](uint32_t exStyle, const char*, const char*, uint32_t style, int, int, int w, int h, Handle) {
         log("createWindow");
         if (theScript.failCreateWindow) return Handle{};
         theScript.lastExStyle = exStyle;
@@ -64,13 +64,13 @@ const PlatformApi api = {
         theScript.lastHeight = h;
         return fakeHandle(0x2000, ++theScript.liveWindows);
     },
-    [](Handle) {
+    .destroyWindow = [](Handle) {
         log("destroyWindow");
         if (theScript.failDestroyWindow) return false;
         --theScript.liveWindows;
         return true;
     },
-    [](Handle window) {
+    .showWindow = [](Handle window) {
         log("showWindow");
         // Showing activates and sizes the window, as a real window system does.
         if (theScript.windowProc) {
@@ -78,77 +78,77 @@ const PlatformApi api = {
             theScript.windowProc(window, WM_SIZE, 0, (theScript.lastHeight << 16) | theScript.lastWidth);
         }
     },
-    [](Handle) {
+    .setForegroundWindow = [](Handle) {
         log("setForegroundWindow");
         return true;
     },
-    [](Handle) {
+    .setFocus = [](Handle) {
         log("setFocus");
         return Handle{};
     },
-    [] { return Handle{}; },
-    [](Handle) {
+    .getFocus = [] { return Handle{}; },
+    .getDC = [](Handle) {
         log("getDC");
         return theScript.failGetDC ? Handle{} : fakeHandle(0x3000, 1);
     },
-    [](Handle, Handle) {
+    .releaseDC = [](Handle, Handle) {
         log("releaseDC");
         return !theScript.failReleaseDC;
     },
-    [](Handle, const PixelFormat& request) {
+    .choosePixelFormat = [](Handle, const PixelFormat& request) {
         log("choosePixelFormat");
         theScript.lastPixelFormat = request;
         return theScript.failChoosePixelFormat ? 0 : 1;
     },
-    [](Handle, int, const PixelFormat&) {
+    .setPixelFormat = [](Handle, int, const PixelFormat&) {
         log("setPixelFormat");
         return !theScript.failSetPixelFormat;
     },
-    [](Handle) {
+    .createContext = [](Handle) {
         log("createContext");
         if (theScript.failCreateContext) return Handle{};
         return fakeHandle(0x4000, ++theScript.liveContexts);
     },
-    [](Handle, Handle rc) {
+    .makeCurrent = [](Handle, Handle rc) {
         log(rc ? "makeCurrent" : "makeCurrent null");
         if (rc ? theScript.failMakeCurrent : theScript.failReleaseCurrent) return false;
         theScript.currentContext = rc;
         return true;
     },
-    [](Handle) {
+    .deleteContext = [](Handle) {
         log("deleteContext");
         if (theScript.failDeleteContext) return false;
         --theScript.liveContexts;
         return true;
     },
-    [](Handle) {
+    .swapBuffers = [](Handle) {
         ++theScript.swaps;
         return true;
     },
-    [](Message* m) {
+    .peekMessage = [](Message* m) {
         if (theScript.messages.empty()) return false;
         *m = theScript.messages.front();
         theScript.messages.pop_front();
         return true;
     },
-    [](const Message&) {},
-    [](const Message& m) {
+    .translateMessage = [](const Message&) {},
+    .dispatchMessage = [](const Message& m) {
         theScript.dispatched.push_back(m);
         return theScript.windowProc ? theScript.windowProc(m.window, m.message, m.wParam, m.lParam)
                                     : intptr_t{0};
     },
-    [](int code) {
+    .postQuitMessage = [](int code) {
         log("postQuitMessage " + std::to_string(code));
         Message quit;
         quit.message = WM_QUIT;
         quit.wParam = static_cast<uintptr_t>(code);
         theScript.messages.push_back(quit);
     },
-    [](Handle, uint32_t message, uintptr_t, intptr_t) {
+    .defWindowProc = [](Handle, uint32_t message, uintptr_t, intptr_t) {
         log("defWindowProc " + std::to_string(message));
         return intptr_t{0};
     },
-    [](Handle owner, const char* text, const char* caption, uint32_t type) {
+    .messageBox = [](Handle owner, const char* text, const char* caption, uint32_t type) {
         theScript.boxes.push_back({owner, text ? text : "", caption ? caption : "", type});
         if (!theScript.boxAnswers.empty()) {
             const int answer = theScript.boxAnswers.front();

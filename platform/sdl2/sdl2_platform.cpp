@@ -194,21 +194,21 @@ SDL_Window* makeFullscreenWindow(int width, int height) {
 }
 
 const PlatformApi api = {
-    "sdl2",
-    [] { return Handle{}; },
-    [](const WindowClass& c) {
+    .name = "sdl2",
+    .getModuleHandle = [] { return Handle{}; },
+    .registerClass = [](const WindowClass& c) {
         if (!c.className || !state.className.empty() || !videoUp()) return false;
         state.className = c.className;
         state.windowProc = c.windowProc;
         return true;
     },
-    [](const char* name, Handle) {
+    .unregisterClass = [](const char* name, Handle) {
         if (!name || state.className != name) return false;
         state.className.clear();
         state.windowProc = nullptr;
         return true;
     },
-    [](const DisplayMode* mode, uint32_t) {
+    .changeDisplaySettings = [](const DisplayMode* mode, uint32_t) {
         if (!mode) {
             if (state.fullscreenWindow) SDL_SetWindowFullscreen(state.fullscreenWindow, 0);
             return DISP_CHANGE_SUCCESSFUL;
@@ -219,14 +219,14 @@ const PlatformApi api = {
         if (!state.fullscreenWindow) state.fullscreenWindow = makeFullscreenWindow(w, h);
         return state.fullscreenWindow ? DISP_CHANGE_SUCCESSFUL : DISP_CHANGE_FAILED;
     },
-    [](bool show) {
+    .showCursor = [](bool show) {
         state.cursorCount += show ? 1 : -1;
         SDL_ShowCursor(state.cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
         return state.cursorCount;
     },
     // SDL sizes windows by their client area, so no frame is added.
-    [](Rect*, uint32_t, bool, uint32_t) { return true; },
-    [](uint32_t, const char* className, const char* title, uint32_t style, int x, int y, int w, int h,
+    .adjustWindowRect = [](Rect*, uint32_t, bool, uint32_t) { return true; },
+    .createWindow = [](uint32_t, const char* className, const char* title, uint32_t style, int x, int y, int w, int h,
        Handle) -> Handle {
         if (!className || state.className != className || !videoUp()) return nullptr;
         state.pixelFormatSet = false;
@@ -239,13 +239,13 @@ const PlatformApi api = {
         else flags |= SDL_WINDOW_BORDERLESS;
         return SDL_CreateWindow(title ? title : "", x, y, w, h, flags);
     },
-    [](Handle window) {
+    .destroyWindow = [](Handle window) {
         if (!window) return false;
         if (asWindow(window) == state.fullscreenWindow) state.fullscreenWindow = nullptr;
         SDL_DestroyWindow(asWindow(window));
         return true;
     },
-    [](Handle window) {
+    .showWindow = [](Handle window) {
         SDL_ShowWindow(asWindow(window));
         // Showing a window activates and sizes it; the window procedure hears
         // of both before ShowWindow returns.
@@ -254,28 +254,28 @@ const PlatformApi api = {
         sendMessage(window, WM_ACTIVATE, WA_ACTIVE, 0);
         sendMessage(window, WM_SIZE, 0, packSize(w, h));
     },
-    [](Handle window) {
+    .setForegroundWindow = [](Handle window) {
         SDL_RaiseWindow(asWindow(window));
         return true;
     },
-    [](Handle window) {
+    .setFocus = [](Handle window) {
         SDL_SetWindowInputFocus(asWindow(window));
         return Handle{};
     },
-    [] { return static_cast<Handle>(SDL_GetKeyboardFocus()); },
-    [](Handle window) { return window; },  // the window is its own device context
-    [](Handle window, Handle dc) { return dc != nullptr && dc == window; },
-    [](Handle dc, const PixelFormat& request) {
+    .getFocus = [] { return static_cast<Handle>(SDL_GetKeyboardFocus()); },
+    .getDC = [](Handle window) { return window; },  // the window is its own device context
+    .releaseDC = [](Handle window, Handle dc) { return dc != nullptr && dc == window; },
+    .choosePixelFormat = [](Handle dc, const PixelFormat& request) {
         const uint32_t needed = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL;
         if (!dc || (request.flags & needed) != needed || request.pixelType != PFD_TYPE_RGBA) return 0;
         return 1;  // the one format the window was made with
     },
-    [](Handle dc, int format, const PixelFormat&) {
+    .setPixelFormat = [](Handle dc, int format, const PixelFormat&) {
         if (!dc || format != 1 || state.pixelFormatSet) return false;  // set once per window
         state.pixelFormatSet = true;
         return true;
     },
-    [](Handle dc) -> Handle {
+    .createContext = [](Handle dc) -> Handle {
         if (!dc) return nullptr;
         SDL_GLContext previous = SDL_GL_GetCurrentContext();
         SDL_Window* previousWindow = SDL_GL_GetCurrentWindow();
@@ -284,21 +284,21 @@ const PlatformApi api = {
         SDL_GL_MakeCurrent(previousWindow, previous);
         return rc;
     },
-    [](Handle dc, Handle rc) {
+    .makeCurrent = [](Handle dc, Handle rc) {
         if (!rc) return SDL_GL_MakeCurrent(nullptr, nullptr) == 0;
         return dc && SDL_GL_MakeCurrent(asWindow(dc), rc) == 0;
     },
-    [](Handle rc) {
+    .deleteContext = [](Handle rc) {
         if (!rc) return false;
         SDL_GL_DeleteContext(rc);
         return true;
     },
-    [](Handle dc) {
+    .swapBuffers = [](Handle dc) {
         if (!dc) return false;
         SDL_GL_SwapWindow(asWindow(dc));
         return true;
     },
-    [](Message* m) {
+    .peekMessage = [](Message* m) {
         if (!state.posted.empty()) {
             *m = state.posted.front();
             state.posted.pop_front();
@@ -311,19 +311,19 @@ const PlatformApi api = {
         }
         return false;
     },
-    [](const Message&) {},
-    [](const Message& m) { return sendMessage(m.window, m.message, m.wParam, m.lParam); },
-    [](int code) {
+    .translateMessage = [](const Message&) {},
+    .dispatchMessage = [](const Message& m) { return sendMessage(m.window, m.message, m.wParam, m.lParam); },
+    .postQuitMessage = [](int code) {
         Message quit;
         quit.message = WM_QUIT;
         quit.wParam = static_cast<uintptr_t>(code);
         state.posted.push_back(quit);
     },
-    [](Handle window, uint32_t message, uintptr_t wParam, intptr_t) {
+    .defWindowProc = [](Handle window, uint32_t message, uintptr_t wParam, intptr_t) {
         if (message == WM_SYSCOMMAND && wParam == SC_MINIMIZE && window) SDL_MinimizeWindow(asWindow(window));
         return intptr_t{0};
     },
-    [](Handle, const char* text, const char* caption, uint32_t type) {
+    .messageBox = [](Handle, const char* text, const char* caption, uint32_t type) {
         const bool question = (type & 0x0F) == MB_YESNO;
         Uint32 flags = SDL_MESSAGEBOX_INFORMATION;
         const uint32_t icon = type & 0xF0;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "mesh/mesh.h"
-#include "tests/motion/test_assets.h"
+#include "tests/support/test_assets.h"
 
 namespace {
 

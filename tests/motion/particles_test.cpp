@@ -1,4 +1,4 @@
-#include <GL/gl.h>
+#include "platform/gl.h"
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,8 +8,8 @@
 
 #include "motion/motion.h"
 #include "platform/offscreen/offscreen_gl.h"
-#include "tests/motion/gl_recorder.h"
-#include "tests/motion/test_assets.h"
+#include "tests/support/gl_recorder.h"
+#include "tests/support/test_assets.h"
 
 namespace {
 

@@ -5,15 +5,14 @@
 set -u
 exe=$1 data=$2 mode=$3
 
-display=""
-for n in $(seq 90 140); do
-  if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=:$n; break; fi
-done
-[ -n "$display" ] || { echo "no free X display number"; exit 1; }
-Xvfb "$display" -screen 0 640x480x16 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display number itself, so parallel runs cannot collide.
+dfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 640x480x16 -nolisten tcp 3>"$dfile" >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null' EXIT
-for _ in $(seq 50); do [ -e /tmp/.X11-unix/X${display#:} ] && break; sleep 0.1; done
+trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null; rm -f "$dfile"' EXIT
+for _ in $(seq 100); do [ -s "$dfile" ] && break; sleep 0.05; done
+[ -s "$dfile" ] || { echo "Xvfb did not start"; exit 1; }
+display=:$(head -n1 "$dfile")
 
 export DISPLAY=$display SDL_AUDIODRIVER=dummy
 cd "$data" || exit 1

@@ -12,6 +12,8 @@
 //   contrail-assets <output folder> [music|mesh|images|all]...
 #pragma once
 
+#include "show/show.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -89,7 +91,7 @@ std::string encodeObj(const ObjMesh& mesh);
 
 // ---- music (synth.cpp: instruments and effects; music.cpp: the score) -------
 
-constexpr int kSampleRate = 48000;
+constexpr int kSampleRate = show::kMixRate;
 constexpr int kMusicSamples = kSampleRate * 107 / 2;    // 53.5 s per channel
 constexpr int kBitRate = 192;                           // kbit/s, constant
 

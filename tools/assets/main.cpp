@@ -2,10 +2,21 @@
 // Writes the demo's data files into the folder; see assets.h.
 #include "tools/assets/assets.h"
 
+#include "show/show.h"
+
 #include <cstdio>
 #include <cstring>
 
 namespace {
+
+// The program names its files with "\" between folders; the generator writes
+// them with "/".
+std::string inFolder(const std::string& dir, const char* file) {
+    std::string path = dir + "/" + file;
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
 
 bool save(const std::string& path, const std::vector<uint8_t>& bytes) {
     if (bytes.empty() || !assets::writeFile(path, bytes)) {
@@ -16,12 +27,12 @@ bool save(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 bool makeMusic(const std::string& dir) {
-    return save(dir + "/music.mp3", assets::encodeMp3(assets::composeMusic()));
+    return save(inFolder(dir, show::kMusicFile), assets::encodeMp3(assets::composeMusic()));
 }
 
 bool makeMesh(const std::string& dir) {
     const std::string text = assets::encodeObj(assets::makeShip());
-    return save(dir + "/zazozodoze_tex.obj", std::vector<uint8_t>(text.begin(), text.end()));
+    return save(inFolder(dir, show::kMeshFile), std::vector<uint8_t>(text.begin(), text.end()));
 }
 
 bool makeImages(const std::string& dir) {
@@ -30,13 +41,12 @@ bool makeImages(const std::string& dir) {
         std::fprintf(stderr, "contrail-assets: cannot create %s\n", sky.c_str());
         return false;
     }
-    bool ok = save(images + "/press.bmp", assets::encodeBmp(assets::makeTitleCard()));
-    ok = save(images + "/slut.bmp", assets::encodeBmp(assets::makeEndCard())) && ok;
-    ok = save(images + "/particle.bmp", assets::encodeBmp(assets::makeParticle())) && ok;
-    ok = save(images + "/zazozodoze.bmp", assets::encodeBmp(assets::makeHullTexture())) && ok;
-    const char* faces[6] = {"rt", "lt", "up", "dn", "ft", "bt"};
+    bool ok = save(inFolder(dir, show::kTitleCardFile), assets::encodeBmp(assets::makeTitleCard()));
+    ok = save(inFolder(dir, show::kEndCardFile), assets::encodeBmp(assets::makeEndCard())) && ok;
+    ok = save(inFolder(dir, show::kParticleFile), assets::encodeBmp(assets::makeParticle())) && ok;
+    ok = save(inFolder(dir, show::kMeshTextureFile), assets::encodeBmp(assets::makeHullTexture())) && ok;
     for (int f = 0; f < 6; ++f)
-        ok = save(sky + "/" + faces[f] + ".bmp", assets::encodeBmp(assets::makeSkyFace(f, 512))) && ok;
+        ok = save(inFolder(dir, show::kSkyFaceFiles[f]), assets::encodeBmp(assets::makeSkyFace(f, 512))) && ok;
     return ok;
 }
 

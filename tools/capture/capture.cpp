@@ -14,15 +14,18 @@
 #include "tools/capture/frame_clock.h"
 
 #include "demo/demo.h"
-#include "shell/shell.h"
-#include "sound/sound.h"
+#include "platform/audio.h"
+#include "platform/mapped_file.h"
 #include "platform/offscreen/offscreen_gl.h"
+#include "platform/platform.h"
+#include "shell/shell.h"
+#include "show/show.h"
+#include "sound/sound.h"
 
-#include <mpg123.h>
 #include <png.h>
 #include <zlib.h>
 
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -49,9 +52,9 @@
 
 namespace {
 
-constexpr int kWidth = 640, kHeight = 480;
-constexpr int64_t kShowEndMs = 52000;
-constexpr int kAudioRate = 48000;
+constexpr int kWidth = show::kWidth, kHeight = show::kHeight;
+constexpr int64_t kShowEndMs = show::kEndMs;
+constexpr int kAudioRate = show::kMixRate;
 
 const char kUsage[] =
     "usage: contrail-capture [options]\n"
@@ -165,8 +168,10 @@ void prepareOutput(const std::string& dir) {
 void enterDataFolder(const std::string& dir) {
     if (!isDirectory(dir)) fail("no data folder at " + dir + " (see --data)");
     if (chdir(dir.c_str()) != 0) fail("cannot enter the data folder " + dir + " (" + std::strerror(errno) + ")");
-    for (const char* file : {"music.mp3", "zazozodoze_tex.obj", "images/zazozodoze.bmp"})
-        if (access(file, R_OK) != 0) fail(dir + " is not a data folder: " + file + " is missing");
+    for (const char* file : {show::kMusicFile, show::kMeshFile, show::kMeshTextureFile}) {
+        const std::string path = plat::nativePath(file);
+        if (access(path.c_str(), R_OK) != 0) fail(dir + " is not a data folder: " + path + " is missing");
+    }
 }
 
 // ---- writing ----------------------------------------------------------------
@@ -216,36 +221,23 @@ void put32(std::string& s, uint32_t v) { put16(s, v & 0xffff), put16(s, v >> 16)
 // the music's end (or throughout when the music cannot be decoded).
 bool writeWav(const std::string& path, int64_t first, int64_t count) {
     std::vector<int16_t> pcm(static_cast<size_t>(count) * 2, 0);
-    mpg123_init();
-    int err = MPG123_OK;
-    mpg123_handle* mh = mpg123_new(nullptr, &err);
-    long rate = 0;
-    int channels = 0, encoding = 0;
-    bool decoded = false;
-    if (mh != nullptr) {
-        // As the player decodes it: 48 kHz stereo S16 whatever the file, gapless.
-        mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_FORCE_STEREO, 0.0);
-        mpg123_format_none(mh);
-        if (mpg123_format(mh, kAudioRate, MPG123_STEREO, MPG123_ENC_SIGNED_16) == MPG123_OK &&
-            mpg123_open(mh, "music.mp3") == MPG123_OK &&
-            mpg123_getformat(mh, &rate, &channels, &encoding) == MPG123_OK && rate == kAudioRate &&
-            channels == 2 && encoding == MPG123_ENC_SIGNED_16) {
-            decoded = true;
-            std::vector<int16_t> buf(8192);
-            int64_t at = 0;  // sample position of buf[0]
-            for (;;) {
-                size_t bytes = 0;
-                const int r = mpg123_read(mh, buf.data(), buf.size() * 2, &bytes);
-                const int64_t got = static_cast<int64_t>(bytes / 4);
-                const int64_t lo = std::max(at, first), hi = std::min(at + got, first + count);
-                if (lo < hi)
-                    std::copy(buf.begin() + (lo - at) * 2, buf.begin() + (hi - at) * 2, pcm.begin() + (lo - first) * 2);
-                at += got;
-                if (at >= first + count || (r != MPG123_OK && r != MPG123_NEW_FORMAT) || bytes == 0) break;
-            }
+    // As the player decodes it: stereo S16 at the mix rate whatever the file, gapless.
+    const plat::Mp3DecoderApi& decoder = plat::mp3Decoder();
+    plat::Mp3Stream* const mp3 = decoder.open(show::kMusicFile, kAudioRate, nullptr);
+    const bool decoded = mp3 != nullptr;
+    if (mp3 != nullptr) {
+        std::vector<int16_t> buf(8192);
+        int64_t at = 0;  // sample position of buf[0]
+        for (;;) {
+            const long got = decoder.read(mp3, buf.data(), static_cast<long>(buf.size() / 2), nullptr);
+            if (got <= 0) break;
+            const int64_t lo = std::max(at, first), hi = std::min(at + got, first + count);
+            if (lo < hi)
+                std::copy(buf.begin() + (lo - at) * 2, buf.begin() + (hi - at) * 2, pcm.begin() + (lo - first) * 2);
+            at += got;
+            if (at >= first + count) break;
         }
-        mpg123_close(mh);
-        mpg123_delete(mh);
+        decoder.close(mp3);
     }
     if (!decoded) std::fprintf(stderr, "contrail-capture: cannot decode music.mp3; the soundtrack is silent\n");
 
@@ -402,6 +394,7 @@ void showProgress(int64_t done, int64_t total, double elapsed) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    plat::setMp3Decoder(plat::mpg123Decoder());
     const Options o = parseOptions(argc, argv);
     const std::string out = absolute(o.out);
     prepareOutput(out);
@@ -436,7 +429,7 @@ int main(int argc, char** argv) {
     plat::OffscreenGl gl(kWidth, kHeight);
     if (!gl.ok()) fail(std::string("no offscreen GL context (") + (gl.error() ? gl.error() : "?") + ")");
     soundSetClockOverride(frameClock, nullptr);
-    endProcess = noteShowOver;
+    plat::setEndProcessHook(noteShowOver);
     resizeScene(kWidth, kHeight);
     initSceneQuietly();
 

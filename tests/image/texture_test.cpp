@@ -1,10 +1,9 @@
 #include "image/image.h"
 
-#include "bmp_files.h"
+#include "tests/image/bmp_files.h"
 #include "platform/offscreen/offscreen_gl.h"
 
-#include <GL/gl.h>
-#include <GL/glext.h>
+#include "platform/gl.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 //                                  steady_clock since FSOUND_Stream_Play.
 //   sound_drift [seconds] --dummy  the bare clock fed by SDL's "dummy" driver,
 //                                  for comparison: that driver keeps no real time.
+#include "platform/audio.h"
 #include "sound/sound.h"
 
 #include <SDL.h>
@@ -60,6 +61,8 @@ void dummyCallback(void*, Uint8* stream, int len) {
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 50.0;
     const char* const what = argc > 2 ? argv[2] : "music.mp3";
+    plat::setAudioOutput(plat::sdl2AudioOutput());
+    plat::setMp3Decoder(plat::mpg123Decoder());
     Stats s;
     if (std::strcmp(what, "--dummy") == 0) {
         SDL_setenv("SDL_AUDIODRIVER", "dummy", 1);

@@ -1,4 +1,4 @@
-#include "tests/motion/test_assets.h"
+#include "tests/support/test_assets.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

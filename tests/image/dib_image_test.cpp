@@ -1,6 +1,6 @@
 #include "image/image.h"
 
-#include "bmp_files.h"
+#include "tests/image/bmp_files.h"
 
 #include <climits>
 #include <cstring>

@@ -1,11 +1,10 @@
 // The shell against the scripted window system, with a scene of the test's own.
 #include "shell/shell.h"
 
-#include "demo/demo.h"
 #include "platform/offscreen/offscreen_gl.h"
 #include "platform/scripted/scripted_platform.h"
 
-#include <GL/gl.h>
+#include "platform/gl.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,21 +21,18 @@ int initCalls = 0;
 bool initResult = true;
 int drawCalls = 0;
 std::function<void(int)> onDraw;  // called with the frame number
-}  // namespace
 
-bool initScene() {
+bool initTestScene() {
     ++initCalls;
     script().calls.push_back("initScene");
     return initResult;
 }
 
-bool drawScene() {
+bool drawTestScene() {
     ++drawCalls;
     if (onDraw) onDraw(drawCalls);
     return true;
 }
-
-namespace {
 
 Message msg(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0) {
     Message m;
@@ -50,6 +46,7 @@ class Shell : public ::testing::Test {
 protected:
     void SetUp() override {
         setPlatform(scriptedPlatform());
+        setScene({.initScene = initTestScene, .drawScene = drawTestScene});
         resetScript();
         resetShell();
         initCalls = 0;
@@ -57,7 +54,10 @@ protected:
         drawCalls = 0;
         onDraw = nullptr;
     }
-    void TearDown() override { setPlatform(nullptr); }
+    void TearDown() override {
+        setPlatform(nullptr);
+        setScene({});
+    }
 
     static long count(const std::string& call) {
         const auto& c = script().calls;

@@ -1,6 +1,6 @@
-#include "tests/motion/gl_recorder.h"
+#include "tests/support/gl_recorder.h"
 
-#include <GL/gl.h>
+#include "platform/gl.h"
 
 #include <cstdio>
 

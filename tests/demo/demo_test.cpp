@@ -6,12 +6,12 @@
 #include "mesh/mesh.h"
 #include "motion/motion.h"
 #include "platform/offscreen/offscreen_gl.h"
+#include "platform/platform.h"
 #include "platform/scripted/scripted_platform.h"
 #include "sound/sound.h"
-#include "tests/motion/test_assets.h"
+#include "tests/support/test_assets.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
+#include "platform/gl.h"
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -70,13 +70,14 @@ protected:
         fs::current_path(dir);
         gl = new plat::OffscreenGl(640, 480);
         soundSetClockOverride(clockOf, nullptr);
-        endProcess = recordEnd;
+        plat::setEndProcessHook(recordEnd);
     }
     static void TearDownTestSuite() {
         delete gl;
         fs::current_path(previous);
         fs::remove_all(dir);
         soundSetClockOverride(nullptr, nullptr);
+        plat::setEndProcessHook(nullptr);
         plat::setPlatform(nullptr);
     }
     void SetUp() override {
@@ -88,6 +89,12 @@ protected:
         glMatrixMode(GL_MODELVIEW);
         glLoadIdentity();
         endStatuses.clear();
+        plat::resetScript();
+        // Every test starts a show of its own, as the program does: a fresh
+        // set-up with nothing left of an earlier one (the earlier objects are
+        // simply dropped, as a full-screen toggle drops them).
+        demoState = DemoState();
+        ASSERT_TRUE(initScene());
     }
 
     static Rgb frameAt(int32_t clock, int x, int y) {
@@ -141,9 +148,7 @@ TEST(Timeline, FlightIndicesFollowTheClockAndAreClamped) {
     EXPECT_EQ(flightIndex2(INT32_MAX), 0);
 }
 
-// The tests below share one show and run in order, as the show does.
 TEST_F(Show, SetUpBuildsPathOneAndTurnsTexturingOn) {
-    ASSERT_TRUE(initScene());
     const DemoState& d = demoState;
     ASSERT_NE(d.path, nullptr);
     ASSERT_EQ(d.path->sampleCount, 1000);
@@ -232,6 +237,7 @@ TEST_F(Show, EndCardShowsItsOwnColoursAfterTheFlight) {
 }
 
 TEST_F(Show, ANewSetUpRestartsTheShowButNeverRebuildsPathTwoAgain) {
+    frameAt(25000, 0, 0);  // scene 2 has replaced path 1
     ASSERT_TRUE(initScene());
     DemoState& d = demoState;
     EXPECT_TRUE(d.pathRebuilt);

@@ -1,0 +1,67 @@
+// audio.h - the two seams under the music stream: an audio output and an MP3 decoder.
+//
+// The sound layer (sound/) owns the stream rules and the play clock; what it
+// needs from the system is small enough to be two tables of functions, filled
+// by one backend each per platform and chosen by the executable:
+//
+// - an output: a pull device for interleaved stereo S16 at a given rate. Its
+//   thread asks the sound layer for the next frames (`fill`) and tells it how
+//   many frames the device has played (`consumed`), from which the play clock
+//   is built. The headless default opens nothing, so every stream runs on the
+//   monotonic clock in silence.
+// - a decoder: opens an MP3 file, gives PCM as stereo S16 at the mix rate
+//   (resampled and with mono doubled as needed, the encoder's delay and
+//   padding trimmed), and tells the length when it knows it. The headless
+//   default decodes nothing, so every stream is silent.
+//
+// Neither seam calls application code except through the sink it was handed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace plat {
+
+// What an output plays from. Both calls come from the device's own thread.
+struct AudioSink {
+    void (*fill)(void* user, int16_t* out, int frames) = nullptr;  // the next `frames` frames
+    void (*consumed)(void* user, int frames) = nullptr;            // frames the device has taken
+    void* user = nullptr;
+};
+
+struct AudioOutputApi {
+    const char* name;
+    // Starts the device at `rate` frames per second, stereo S16. Returns empty
+    // once it runs in real time; otherwise why not (no device, a driver that
+    // keeps no real time), with nothing left open.
+    std::string (*open)(int rate, const AudioSink& sink);
+    // Stops the device; no sink call is made after it returns.
+    void (*close)();
+};
+
+struct Mp3Stream;  // one open file, owned by the decoder
+
+struct Mp3DecoderApi {
+    const char* name;
+    // Opens `path` ("\" or "/" between folders) for decoding at `rate`; null
+    // and the reason in *why when it cannot. A file that is not a regular
+    // file is refused without blocking.
+    Mp3Stream* (*open)(const char* path, int rate, std::string* why);
+    // Decodes up to `frames` frames into `out`. Returns the frames written; 0
+    // at the end, -1 on a decoding error (reason in *why).
+    long (*read)(Mp3Stream* stream, int16_t* out, long frames, std::string* why);
+    // Frames the whole file decodes to at the rate; 0 when it does not tell.
+    int64_t (*length)(Mp3Stream* stream);
+    void (*close)(Mp3Stream* stream);
+};
+
+const AudioOutputApi& audioOutput();
+void setAudioOutput(const AudioOutputApi* api);  // null: the silent default
+const Mp3DecoderApi& mp3Decoder();
+void setMp3Decoder(const Mp3DecoderApi* api);  // null: the default that decodes nothing
+
+// Backends built into this program (each only where its library is linked).
+const AudioOutputApi* sdl2AudioOutput();
+const Mp3DecoderApi* mpg123Decoder();
+
+}  // namespace plat
