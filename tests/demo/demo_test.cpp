@@ -68,7 +68,6 @@ protected:
                               "vn 0 0 1\nf 1/1/1 2/2/1 3/3/1\nf 1/1/1 3/3/1 2/2/1\n");
         previous = fs::current_path();
         fs::current_path(dir);
-        gl = new plat::OffscreenGl(640, 480);
         soundSetClockOverride(clockOf, nullptr);
         plat::setEndProcessHook(recordEnd);
     }
@@ -81,6 +80,10 @@ protected:
         plat::setPlatform(nullptr);
     }
     void SetUp() override {
+        // A new context per test, as a full-screen toggle makes one: no GL
+        // state of an earlier test carries over.
+        delete gl;
+        gl = new plat::OffscreenGl(640, 480);
         ASSERT_TRUE(gl->ok()) << gl->error();
         glViewport(0, 0, 640, 480);
         glMatrixMode(GL_PROJECTION);
