@@ -1,0 +1,78 @@
+// DIB conversion through GDI.
+//
+// PLATFORM: Windows (and Wine).
+// LIMITATIONS: GDI trusts the lengths in the header it is given, so callers
+//   check the pixel data against the file first. The target header keeps the
+//   sign of the source's height: a top-down picture gives a top-down section,
+//   whose rows are read back in reverse so the result is bottom row first like
+//   every other picture's.
+// DEPENDENCIES: gdi32 (CreateCompatibleDC, CreateDIBSection, SelectObject,
+//   SetDIBits, GdiFlush), kernel32 (LocalAlloc).
+#include "platform/dib.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace plat {
+
+namespace {
+
+const char kOutOfMemory[] = "Out of memory.";
+const char kConversionError[] = "Image file conversion error.";
+
+const char* gdiConvert(const void* info, const uint8_t* bits, uint8_t* rgb) {
+    const auto* source = static_cast<const BITMAPINFO*>(info);
+    const LONG width = source->bmiHeader.biWidth;
+    const LONG height = source->bmiHeader.biHeight;
+    const LONG rows = height < 0 ? -height : height;
+
+    const char* failure = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    auto* target = static_cast<BITMAPINFOHEADER*>(LocalAlloc(LPTR, sizeof(BITMAPINFOHEADER)));
+    HBITMAP section = nullptr;
+    void* memory = nullptr;
+    if (dc && target) {
+        target->biSize = sizeof(BITMAPINFOHEADER);
+        target->biWidth = width;
+        target->biHeight = height;
+        target->biPlanes = 1;
+        target->biBitCount = 24;
+        target->biCompression = BI_RGB;
+        target->biSizeImage = static_cast<DWORD>(rows * width * 3);
+        section = CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(target), DIB_RGB_COLORS, &memory, nullptr, 0);
+    }
+    if (!dc || !target || !section || !memory || !SelectObject(dc, section)) {
+        failure = kOutOfMemory;
+    } else if (SetDIBits(dc, section, 0, static_cast<UINT>(rows), bits, source, DIB_RGB_COLORS) == 0) {
+        failure = kConversionError;
+    } else {
+        GdiFlush();
+        // Section rows are padded to four bytes: 3 * width + width % 4.
+        const size_t stride = size_t(width) * 3 + size_t(width) % 4;
+        const auto* in = static_cast<const uint8_t*>(memory);
+        for (LONG r = 0; r < rows; ++r) {
+            const uint8_t* row = in + size_t(height < 0 ? rows - 1 - r : r) * stride;
+            uint8_t* out = rgb + size_t(r) * size_t(width) * 3;
+            for (LONG x = 0; x < width; ++x, row += 3, out += 3) {
+                out[0] = row[2];
+                out[1] = row[1];
+                out[2] = row[0];
+            }
+        }
+    }
+    if (dc) DeleteDC(dc);
+    if (section) DeleteObject(section);
+    if (target) LocalFree(target);
+    return failure;
+}
+
+}  // namespace
+
+DibConversion systemDibConversion() { return gdiConvert; }
+
+}  // namespace plat
