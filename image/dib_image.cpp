@@ -34,7 +34,7 @@ int64_t rowCount(const DibHeader& header) {
 const char* convert(const DibSource& source, uint8_t* pixels) {
     if (!convertDib(source, pixels)) return kConversionError;
     const plat::DibConversion system = plat::systemDibConversion();
-    return system ? system(source.info, source.bits, pixels) : nullptr;
+    return system ? system(source.info, source.bits, source.bitsLength, pixels) : nullptr;
 }
 
 ImageRGB* loadMapped(const plat::MappedFile& file) {

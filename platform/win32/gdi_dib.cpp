@@ -18,6 +18,9 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace plat {
 
 namespace {
@@ -25,8 +28,33 @@ namespace {
 const char kOutOfMemory[] = "Out of memory.";
 const char kConversionError[] = "Image file conversion error.";
 
-const char* gdiConvert(const void* info, const uint8_t* bits, uint8_t* rgb) {
+const char* convertThrough(const BITMAPINFO* source, const uint8_t* bits, uint8_t* rgb);
+
+// GDI is handed a copy of the header whose colour table it cannot read past:
+// it takes 2, 16 or 256 entries whenever the colours-used field is 0 or too
+// big, so a shorter table is padded with black (what our own conversion gives
+// an index past the table). And GDI reads run-length data only as far as the
+// header's image size, which a file may give as 0 (then filled in as if the
+// data were uncompressed) or too small; the caller has walked the data to its
+// end mark, so GDI is told the length up to the end of the file instead.
+const char* gdiConvert(const void* info, const uint8_t* bits, size_t bitsLength, uint8_t* rgb) {
     const auto* source = static_cast<const BITMAPINFO*>(info);
+    const BITMAPINFOHEADER& header = source->bmiHeader;
+    const size_t entries = header.biClrUsed & 0xFFFF;  // the table the caller has
+    const size_t full = header.biBitCount <= 8 ? size_t{1} << header.biBitCount : 0;
+    const size_t table = std::max(entries, full);
+    auto* copy = static_cast<BITMAPINFO*>(LocalAlloc(LPTR, sizeof(BITMAPINFOHEADER) + 4 * table));
+    if (!copy) return kOutOfMemory;
+    std::memcpy(copy, source, sizeof(BITMAPINFOHEADER) + 4 * entries);
+    copy->bmiHeader.biClrUsed = static_cast<DWORD>(table);
+    if ((header.biCompression == BI_RLE8 || header.biCompression == BI_RLE4) && header.biSizeImage < bitsLength)
+        copy->bmiHeader.biSizeImage = static_cast<DWORD>(std::min<size_t>(bitsLength, MAXDWORD));
+    const char* failure = convertThrough(copy, bits, rgb);
+    LocalFree(copy);
+    return failure;
+}
+
+const char* convertThrough(const BITMAPINFO* source, const uint8_t* bits, uint8_t* rgb) {
     const LONG width = source->bmiHeader.biWidth;
     const LONG height = source->bmiHeader.biHeight;
     const LONG rows = height < 0 ? -height : height;
