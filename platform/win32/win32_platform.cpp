@@ -10,8 +10,8 @@
 //   driver without it swaps unpaced.
 // DEPENDENCIES: user32, gdi32, opengl32 (all part of every Windows).
 //
-// With CONTRAIL_FPS=1 in the environment the buffer swap prints, once a
-// second, how many frames the last second had, counted from the first swap.
+// With CONTRAIL_FPS=1 in the environment the buffer swap prints "fps 0 0" at
+// the first frame and then, once a second, "fps <second> <frames in it>".
 #include "platform/platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -83,6 +83,8 @@ void countFrame() {
     QueryPerformanceCounter(&now);
     if (state.firstSwap == 0) {
         state.firstSwap = state.secondStart = now.QuadPart;
+        std::printf("fps 0 0\n");  // the first frame: the show's clock has just started
+        std::fflush(stdout);
         return;
     }
     ++state.framesThisSecond;
