@@ -1,5 +1,6 @@
 #include "image/image.h"
 
+#include "platform/dib.h"
 #include "platform/mapped_file.h"
 #include "platform/platform.h"
 
@@ -27,6 +28,15 @@ int64_t rowCount(const DibHeader& header) {
     return header.height < 0 ? -int64_t{header.height} : int64_t{header.height};
 }
 
+// Our conversion walks and checks every byte it reads. Where the system has a
+// DIB engine (GDI), that engine then makes the picture, from data that has
+// passed those checks.
+const char* convert(const DibSource& source, uint8_t* pixels) {
+    if (!convertDib(source, pixels)) return kConversionError;
+    const plat::DibConversion system = plat::systemDibConversion();
+    return system ? system(source.info, source.bits, source.bitsLength, pixels) : nullptr;
+}
+
 ImageRGB* loadMapped(const plat::MappedFile& file) {
     DibSource source;
     const char* failure = readDib(file.data(), file.size(), &source);
@@ -40,10 +50,9 @@ ImageRGB* loadMapped(const plat::MappedFile& file) {
     ImageRGB* record = nullptr;
     if (!pixels) {
         failure = kOutOfMemory;
-    } else if (!convertDib(source, pixels)) {
-        failure = kConversionError;
-    } else if (!(record = static_cast<ImageRGB*>(std::malloc(sizeof(ImageRGB))))) {
-        failure = kOutOfMemory;
+    } else {
+        failure = convert(source, pixels);
+        if (!failure && !(record = static_cast<ImageRGB*>(std::malloc(sizeof(ImageRGB))))) failure = kOutOfMemory;
     }
     if (failure) showError(failure);
     std::free(source.info);

@@ -63,5 +63,7 @@ void setMp3Decoder(const Mp3DecoderApi* api);  // null: the default that decodes
 // Backends built into this program (each only where its library is linked).
 const AudioOutputApi* sdl2AudioOutput();
 const Mp3DecoderApi* mpg123Decoder();
+const AudioOutputApi* waveOutAudioOutput();
+const Mp3DecoderApi* acmDecoder();
 
 }  // namespace plat

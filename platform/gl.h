@@ -1,22 +1,26 @@
 // gl.h - the one way into OpenGL 1.x and GLU for the whole program.
 //
-// Windows' GL header needs <windows.h> before it and stops at GL 1.1, so the
+// Windows' GL header wants <windows.h>'s calling conventions and stops at GL 1.1, so the
 // GL 1.3 cube-map names the sky box uses are given here where a header lacks
 // them. Everything else includes this file, never GL/gl.h or GL/glu.h.
 #pragma once
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
-
+#if defined(_WIN32) && !(defined(APIENTRY) && defined(WINGDIAPI))
+// Only the two calling-convention words the GL headers need, not all of
+// <windows.h>: its macros would rewrite the Win32-shaped names of
+// platform/platform.h in every file that draws.
+#define APIENTRY __stdcall
+#define WINGDIAPI __declspec(dllimport)
+#define CALLBACK __stdcall
 #include <GL/gl.h>
 #include <GL/glu.h>
+#undef APIENTRY
+#undef WINGDIAPI
+#undef CALLBACK
+#else
+#include <GL/gl.h>
+#include <GL/glu.h>
+#endif
 
 #ifndef GL_TEXTURE_CUBE_MAP
 #define GL_NORMAL_MAP 0x8511

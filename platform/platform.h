@@ -160,6 +160,7 @@ void setEndProcessHook(EndProcessHook hook);  // null: std::exit again
 
 // Backends built into this program.
 const PlatformApi* sdl2Platform();
+const PlatformApi* win32Platform();
 
 inline uint16_t loWord(uintptr_t v) { return static_cast<uint16_t>(v & 0xFFFF); }
 inline uint16_t hiWord(uintptr_t v) { return static_cast<uint16_t>((v >> 16) & 0xFFFF); }

@@ -286,7 +286,9 @@ const PlatformApi api = {
     },
     .makeCurrent = [](Handle dc, Handle rc) {
         if (!rc) return SDL_GL_MakeCurrent(nullptr, nullptr) == 0;
-        return dc && SDL_GL_MakeCurrent(asWindow(dc), rc) == 0;
+        if (!dc || SDL_GL_MakeCurrent(asWindow(dc), rc) != 0) return false;
+        SDL_GL_SetSwapInterval(1);  // paced by the display's refresh where the driver can
+        return true;
     },
     .deleteContext = [](Handle rc) {
         if (!rc) return false;

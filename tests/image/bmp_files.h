@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/scripted/scripted_platform.h"
+#include "tests/support/test_assets.h"
 
 #include <gtest/gtest.h>
 
@@ -111,9 +112,7 @@ protected:
     void SetUp() override {
         plat::setPlatform(plat::scriptedPlatform());
         plat::resetScript();
-        std::string pattern = (std::filesystem::temp_directory_path() / "contrail-image-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
+        folder = testassets::uniqueFolder(std::filesystem::temp_directory_path(), "contrail-image-");
     }
     void TearDown() override {
         plat::setPlatform(nullptr);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -28,12 +29,20 @@ ScratchDirs scratchDirs;
 
 std::string makeScratchDir() {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/contrail-test-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
-    scratchDirs.paths.push_back(buffer.data());
-    return buffer.data();
+    const std::filesystem::path folder = uniqueFolder(base && *base ? std::filesystem::path(base)
+                                                                    : std::filesystem::temp_directory_path(),
+                                                      "contrail-test-");
+    scratchDirs.paths.push_back(folder.string());
+    return folder.string();
+}
+
+std::filesystem::path uniqueFolder(const std::filesystem::path& parent, const std::string& prefix) {
+    std::random_device random;
+    for (int tries = 0; tries < 100; ++tries) {
+        const std::filesystem::path folder = parent / (prefix + std::to_string(random()));
+        if (std::filesystem::create_directory(folder)) return folder;
+    }
+    throw std::runtime_error("cannot make a folder under " + parent.string());
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,10 @@ namespace testassets {
 
 // Makes a fresh folder under the system's temp folder and returns its path.
 std::string makeScratchDir();
+
+// Makes a new folder named prefix + a random number under parent (which the
+// caller removes); the standard library's way, so it works on every platform.
+std::filesystem::path uniqueFolder(const std::filesystem::path& parent, const std::string& prefix);
 
 // Writes text (bytes as given) to path.
 void writeFile(const std::string& path, const std::string& bytes);

@@ -1,0 +1,28 @@
+cmake_policy(SET CMP0057 NEW)  # if(IN_LIST)
+# Fails unless every DLL that ${EXE} imports is one that every Windows has.
+# cmake -DOBJDUMP=x86_64-w64-mingw32-objdump -DEXE=contrail.exe -P check-imports.cmake
+set(system_dlls
+  kernel32.dll user32.dll gdi32.dll opengl32.dll glu32.dll winmm.dll msacm32.dll msvcrt.dll
+  advapi32.dll shell32.dll ole32.dll ws2_32.dll)
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump -p ${EXE} failed")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" lines "${dump}")
+set(foreign "")
+set(all "")
+foreach(line IN LISTS lines)
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(TOLOWER "${dll}" dll)
+  list(APPEND all ${dll})
+  if(NOT dll IN_LIST system_dlls)
+    list(APPEND foreign ${dll})
+  endif()
+endforeach()
+if(NOT all)
+  message(FATAL_ERROR "${EXE}: no imports found")
+endif()
+if(foreign)
+  message(FATAL_ERROR "${EXE} imports DLLs that Windows does not have: ${foreign}")
+endif()
+message(STATUS "imports of ${EXE}: ${all}")
