@@ -27,6 +27,19 @@ int64_t rowCount(const DibHeader& header) {
     return header.height < 0 ? -int64_t{header.height} : int64_t{header.height};
 }
 
+// Whether `bitsLength` bytes of pixel data can fill the picture the header
+// declares (width * rows already within kMaxDibPixels, so nothing overflows).
+bool dataCanFill(const DibHeader& header, int64_t rows, size_t bitsLength) {
+    const uint64_t pixels = uint64_t(header.width) * uint64_t(rows);
+    if (header.compression == kDibRle8 || header.compression == kDibRle4) {
+        return pixels <= uint64_t{kFreeRunLengthPixels} || (pixels + 254) / 255 <= bitsLength / 2;
+    }
+    // Everything else stores whole rows padded to 4 bytes, at one bit a pixel at the least.
+    const uint64_t bits = header.bitCount ? header.bitCount : 1;
+    const uint64_t stride = (uint64_t(header.width) * bits + 31) / 32 * 4;
+    return stride * uint64_t(rows) <= bitsLength;
+}
+
 ImageRGB* loadMapped(const plat::MappedFile& file) {
     DibSource source;
     const char* failure = readDib(file.data(), file.size(), &source);
@@ -35,7 +48,7 @@ ImageRGB* loadMapped(const plat::MappedFile& file) {
         return nullptr;
     }
     const DibHeader header = *source.info;
-    const int64_t rows = rowCount(header);  // readDib keeps width * rows within kMaxDibPixels
+    const int64_t rows = rowCount(header);  // readDib has checked width * rows against the data
     auto* pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(header.width * rows * 3)));
     ImageRGB* record = nullptr;
     if (!pixels) {
@@ -114,8 +127,11 @@ const char* readDib(const uint8_t* file, size_t length, DibSource* source) {
     if (!fileHeader) bitsAt = tableAt + count * entrySize;
     if (bitsAt > length) return kConversionError;
 
+    // The size decides the output array's size, so it is checked here, before
+    // anything is allocated.
     const int64_t rows = rowCount(header);
-    if (header.width <= 0 || rows == 0 || header.width > kMaxDibPixels / rows) {
+    if (header.width <= 0 || rows == 0 || header.width > kMaxDibPixels / rows ||
+        !dataCanFill(header, rows, length - bitsAt)) {
         return kConversionError;
     }
     if (header.imageSize == 0) {
