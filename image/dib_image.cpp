@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 namespace {
 
@@ -71,6 +74,21 @@ ImageRGB* loadMapped(const plat::MappedFile& file) {
 }
 
 }  // namespace
+
+bool dibFileMissing(const char* path) {
+    if (!path) return true;
+    const std::string native = plat::nativePath(path);
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(native, error);
+    if (!std::filesystem::exists(status)) return true;
+    // Opening a FIFO for reading waits for a writer, so only regular files are
+    // tried; those never block.
+    if (!std::filesystem::is_regular_file(status)) return false;
+    std::FILE* probe = std::fopen(native.c_str(), "r");
+    if (!probe) return true;
+    std::fclose(probe);
+    return false;
+}
 
 uint16_t dibColorCount(uint32_t headerSize, uint16_t bitCount, uint32_t colorsUsed) {
     if (headerSize == 40 && colorsUsed != 0) return static_cast<uint16_t>(colorsUsed & 0xFFFF);

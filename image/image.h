@@ -31,6 +31,12 @@ struct ImageRGB {
 // "\" and "/" both separate folders. Returns null after showing its message box.
 ImageRGB* loadDibImage(const char* path);
 
+// True when `path` names no file or a regular file this process may not read:
+// the case that texture and cube-face loading pass over without a box. Other
+// kinds of file (folders, FIFOs, devices) count as present and go on to the
+// loader, which refuses them with its box; the check never waits on them.
+bool dibFileMissing(const char* path);
+
 // Returns the new GL texture name, or -1 (no message for a missing file).
 // Needs a current GL context; the new texture is left bound to GL_TEXTURE_2D.
 // Rows of any width upload as they are: the unpack alignment is 1 for the
