@@ -5,7 +5,6 @@
 
 #include "platform/gl.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -29,10 +28,7 @@ const Face kFaces[] = {
 }  // namespace
 
 uint8_t* loadCubeFace(const char* path) {
-    if (!path) return nullptr;
-    std::FILE* probe = std::fopen(plat::nativePath(path).c_str(), "r");
-    if (!probe) return nullptr;
-    std::fclose(probe);
+    if (dibFileMissing(path)) return nullptr;
 
     ImageRGB* image = loadDibImage(path);
     if (!image) return nullptr;

@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 namespace {
 
@@ -37,6 +40,19 @@ const char* convert(const DibSource& source, uint8_t* pixels) {
     return system ? system(source.info, source.bits, source.bitsLength, pixels) : nullptr;
 }
 
+// Whether `bitsLength` bytes of pixel data can fill the picture the header
+// declares (width * rows already within kMaxDibPixels, so nothing overflows).
+bool dataCanFill(const DibHeader& header, int64_t rows, size_t bitsLength) {
+    const uint64_t pixels = uint64_t(header.width) * uint64_t(rows);
+    if (header.compression == kDibRle8 || header.compression == kDibRle4) {
+        return pixels <= uint64_t{kFreeRunLengthPixels} || (pixels + 254) / 255 <= bitsLength / 2;
+    }
+    // Everything else stores whole rows padded to 4 bytes, at one bit a pixel at the least.
+    const uint64_t bits = header.bitCount ? header.bitCount : 1;
+    const uint64_t stride = (uint64_t(header.width) * bits + 31) / 32 * 4;
+    return stride * uint64_t(rows) <= bitsLength;
+}
+
 ImageRGB* loadMapped(const plat::MappedFile& file) {
     DibSource source;
     const char* failure = readDib(file.data(), file.size(), &source);
@@ -45,7 +61,7 @@ ImageRGB* loadMapped(const plat::MappedFile& file) {
         return nullptr;
     }
     const DibHeader header = *source.info;
-    const int64_t rows = rowCount(header);  // readDib keeps width * rows within kMaxDibPixels
+    const int64_t rows = rowCount(header);  // readDib has checked width * rows against the data
     auto* pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(header.width * rows * 3)));
     ImageRGB* record = nullptr;
     if (!pixels) {
@@ -67,6 +83,21 @@ ImageRGB* loadMapped(const plat::MappedFile& file) {
 }
 
 }  // namespace
+
+bool dibFileMissing(const char* path) {
+    if (!path) return true;
+    const std::string native = plat::nativePath(path);
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(native, error);
+    if (!std::filesystem::exists(status)) return true;
+    // Opening a FIFO for reading waits for a writer, so only regular files are
+    // tried; those never block.
+    if (!std::filesystem::is_regular_file(status)) return false;
+    std::FILE* probe = std::fopen(native.c_str(), "r");
+    if (!probe) return true;
+    std::fclose(probe);
+    return false;
+}
 
 uint16_t dibColorCount(uint32_t headerSize, uint16_t bitCount, uint32_t colorsUsed) {
     if (headerSize == 40 && colorsUsed != 0) return static_cast<uint16_t>(colorsUsed & 0xFFFF);
@@ -123,8 +154,11 @@ const char* readDib(const uint8_t* file, size_t length, DibSource* source) {
     if (!fileHeader) bitsAt = tableAt + count * entrySize;
     if (bitsAt > length) return kConversionError;
 
+    // The size decides the output array's size, so it is checked here, before
+    // anything is allocated.
     const int64_t rows = rowCount(header);
-    if (header.width <= 0 || rows == 0 || header.width > kMaxDibPixels / rows) {
+    if (header.width <= 0 || rows == 0 || header.width > kMaxDibPixels / rows ||
+        !dataCanFill(header, rows, length - bitsAt)) {
         return kConversionError;
     }
     if (header.imageSize == 0) {

@@ -13,7 +13,10 @@
 // The conversion is kept apart so a native build can hand it to GDI instead.
 // It takes uncompressed 1-, 4-, 8-, 16- (5-5-5), 24- and 32-bit data, RLE8 and
 // RLE4; top-down files come out upright like bottom-up ones, with a positive
-// height in the record. Pictures over `kMaxDibPixels` pixels are refused.
+// height in the record. No picture may claim more memory than its file can
+// fill: `readDib` refuses sizes over `kMaxDibPixels`, uncompressed data
+// shorter than its rows, and run-length data too short to paint its picture,
+// all before the output array is allocated.
 #pragma once
 
 #include <cstddef>
@@ -27,6 +30,12 @@ struct ImageRGB {
 
 // "\" and "/" both separate folders. Returns null after showing its message box.
 ImageRGB* loadDibImage(const char* path);
+
+// True when `path` names no file or a regular file this process may not read:
+// the case that texture and cube-face loading pass over without a box. Other
+// kinds of file (folders, FIFOs, devices) count as present and go on to the
+// loader, which refuses them with its box; the check never waits on them.
+bool dibFileMissing(const char* path);
 
 // Returns the new GL texture name, or -1 (no message for a missing file).
 // Needs a current GL context; the new texture is left bound to GL_TEXTURE_2D.
@@ -46,7 +55,20 @@ public:
 // ---- The loader's two halves ----
 
 constexpr uint32_t kDibRgb = 0, kDibRle8 = 1, kDibRle4 = 2;  // compression
-constexpr int64_t kMaxDibPixels = int64_t{1} << 26;
+
+// 16 Mpixels (4096 x 4096, 48 MB of output): 64 times the show's largest
+// picture (512 x 512) and as large as any texture GL 1.3-era hardware takes,
+// so no real picture comes near it, while the worst claim stays far below the
+// memory the program can afford.
+constexpr int64_t kMaxDibPixels = int64_t{1} << 24;
+
+// A run-length pair paints at most 255 pixels, so `n` bytes of data can paint
+// at most 255 * n / 2. Jumps, line ends and an early end mark leave pixels
+// black for free, and a jump of 4 bytes can pass 255 whole rows, so nothing in
+// the data bounds those; instead any run-length picture up to this many pixels
+// (1024 x 1024, 3 MB) is taken whatever its data, and a larger one must hold
+// data enough to paint every pixel with full runs.
+constexpr int64_t kFreeRunLengthPixels = int64_t{1} << 20;
 
 // A DIB header in the 40-byte info form (BITMAPINFOHEADER).
 struct DibHeader {
@@ -80,7 +102,8 @@ uint16_t dibColorCount(uint32_t headerSize, uint16_t bitCount, uint32_t colorsUs
 
 // Finds the DIB in `length` bytes of a BMP file or packed DIB and fills
 // `source` (an image size or colours-used field of 0 is filled in). Returns
-// null, or the failure's message text with `source->info` left null.
+// null, or the failure's message text with `source->info` left null. A size
+// the pixel data cannot fill (see above) is a conversion error.
 const char* readDib(const uint8_t* file, size_t length, DibSource* source);
 
 // Writes the picture into `rgb`: |height| rows of width * 3 bytes, bottom row

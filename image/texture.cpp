@@ -4,15 +4,11 @@
 
 #include "platform/gl.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 int32_t loadTexture(const char* path) {
-    if (!path) return -1;
     // A missing file is not an error worth a box here; the loader would show one.
-    std::FILE* probe = std::fopen(plat::nativePath(path).c_str(), "r");
-    if (!probe) return -1;
-    std::fclose(probe);
+    if (dibFileMissing(path)) return -1;
 
     ImageRGB* image = loadDibImage(path);
     if (!image) return -1;

@@ -17,7 +17,9 @@ std::string nativePath(const char* path) {
 
 MappedFile::MappedFile(const char* path) {
     if (!path) return;
-    const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer,
+    // and some devices wait too; such files are refused below as not regular.
+    const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return;
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&

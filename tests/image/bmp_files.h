@@ -4,12 +4,20 @@
 #include "platform/scripted/scripted_platform.h"
 #include "tests/support/test_assets.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <random>
 #include <string>
 #include <utility>
@@ -104,6 +112,39 @@ inline Bytes expected(const Picture& p, const std::vector<uint32_t>& table) {
         }
     }
     return out;
+}
+
+// Paths that name no regular file, made in `folder`: a FIFO first (opening it
+// for reading waits for a writer), then a socket, a folder and a device.
+inline std::vector<std::string> specialFiles(const std::filesystem::path& folder) {
+    const std::string fifo = (folder / "fifo.bmp").string(), socket = (folder / "socket.bmp").string();
+    const std::string directory = (folder / "folder.bmp").string();
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    EXPECT_LT(socket.size(), sizeof address.sun_path);
+    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    close(fd);  // the socket file stays
+    std::filesystem::create_directory(directory);
+    return {fifo, socket, directory, "/dev/zero"};
+}
+
+// Runs `load` on a thread of its own. If it has not returned within seconds it
+// is stuck opening `fifo`: the test fails, and a writer that comes and goes
+// lets each blocked open return, so a regression fails instead of hanging.
+template <class Load>
+auto withoutStall(const std::string& fifo, Load load) {
+    auto pending = std::async(std::launch::async, load);
+    if (pending.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "loading waited on " << fifo;
+        while (pending.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+            const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) close(fd);
+        }
+    }
+    return pending.get();
 }
 
 // Each test gets a private folder and records its boxes instead of showing them.

@@ -34,8 +34,9 @@ protected:
     Result load(const Bytes& file) const { return loadPath(write("picture.bmp", file)); }
 
     // Refused through the file and, where AddressSanitizer sees every byte,
-    // from a heap block of exactly the file's length.
-    void expectRejected(const Bytes& file, const char* text = "Image file conversion error.") {
+    // from a heap block of exactly the file's length. `early`: by readDib
+    // itself, before the output array would be allocated.
+    void expectRejected(const Bytes& file, const char* text = "Image file conversion error.", bool early = false) {
         plat::resetScript();
         EXPECT_FALSE(load(file).ok);
         ASSERT_EQ(boxes().size(), 1u);
@@ -46,7 +47,12 @@ protected:
         auto* exact = static_cast<uint8_t*>(std::malloc(file.size()));
         std::memcpy(exact, file.data(), file.size());
         DibSource source;
-        if (!readDib(exact, file.size(), &source)) {
+        if (const char* failure = readDib(exact, file.size(), &source)) {
+            if (early) {
+                EXPECT_STREQ(failure, text);
+            }
+        } else {
+            EXPECT_FALSE(early) << "refused only after the output array was allocated";
             const int64_t rows = source.info->height < 0 ? -int64_t{source.info->height} : source.info->height;
             auto* rgb = static_cast<uint8_t*>(std::malloc(size_t(source.info->width * rows * 3)));
             EXPECT_FALSE(convertDib(source, rgb));
@@ -165,10 +171,14 @@ TEST_F(DibLoader, FailureTextsAndPaths) {
         expectRejected(bmp::encode(s), "Unknown DIB file format.");
         EXPECT_EQ(boxes()[0].owner, plat::platform().getFocus());
     }
-    for (const std::string& path : {(folder / "absent.bmp").string(), write("empty.bmp", {}),
-                                    (folder / (std::string(400, 'x') + ".bmp")).string()}) {
+    std::vector<std::string> paths = bmp::specialFiles(folder);  // none of them may stall the loader
+    const std::string fifo = paths[0];
+    paths.insert(paths.end(), {(folder / "absent.bmp").string(), write("empty.bmp", {}),
+                               (folder / (std::string(400, 'x') + ".bmp")).string()});
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
         plat::resetScript();
-        EXPECT_FALSE(loadPath(path).ok);
+        EXPECT_FALSE(bmp::withoutStall(fifo, [&] { return loadPath(path); }).ok);
         ASSERT_EQ(boxes().size(), 1u);
         EXPECT_EQ(boxes()[0].text, ("Failed to open DIB file " + path + ".\n").substr(0, 255));
         EXPECT_EQ(boxes()[0].caption, "Error");
@@ -227,6 +237,54 @@ TEST_F(DibLoader, InconsistentHeadersAreRefused) {
         Layout s{4, 2, 8, Bytes(8, 3), randomTable(256, 8)};
         faults[i](s);
         expectRejected(bmp::encode(s));
+    }
+
+    // Sizes the data cannot fill, and next to each the largest one it can,
+    // which loads. Run-length data of n bytes paints at most 255 * n / 2
+    // pixels; up to 1024 x 1024 it need not.
+    const size_t rowsOf1Bit = 4096 / 8 * 4096;  // 4096 rows of 4096 pixels at one bit
+    auto endThen = [](size_t bytes) {
+        Bytes data(bytes, 0);
+        data[1] = 1;
+        return data;
+    };
+    Bytes jumps;  // 15 jumps of 255 rows, then the end: 62 bytes reach 3825 rows
+    for (int i = 0; i < 15; ++i) jumps.insert(jumps.end(), {0, 2, 0, 255});
+    jumps.insert(jumps.end(), {0, 1});
+    struct Claim {
+        int32_t width, height;
+        uint16_t bits;
+        uint32_t compression;
+        Bytes data;
+        bool fits;
+    } const claims[] = {
+        {8192, 8192, 8, kDibRle8, endOnly, false},  // 64 bytes once took 200 MB
+        {1025, 1024, 8, kDibRle8, endOnly, false},
+        {1024, 1024, 8, kDibRle8, endOnly, true},
+        {4096, 4000, 8, kDibRle8, jumps, false},
+        {2048, 2048, 4, kDibRle4, endThen(2 * 16448), false},
+        {2048, 2048, 4, kDibRle4, endThen(2 * 16449), true},
+        {4096, 4096, 8, kDibRgb, Bytes(8, 1), false},
+        {4096, 4096, 1, kDibRgb, Bytes(rowsOf1Bit - 1, 0x5A), false},
+        {4096, 4096, 1, kDibRgb, Bytes(rowsOf1Bit, 0x5A), true},  // the largest size taken
+        {4096, 4097, 1, kDibRgb, Bytes(rowsOf1Bit + 512, 0x5A), false},
+        {64, 64, 0, kDibRgb, Bytes(64 * 8 - 1), false},  // no bit count still needs a bit a pixel
+    };
+    for (const Claim& c : claims) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << ", " << c.data.size() << " bytes");
+        Layout s{c.width, c.height, c.bits, c.data, {0x123456, 0x654321}};
+        s.compression = c.compression;
+        s.colorsUsed = 2;
+        if (!c.fits) {
+            expectRejected(bmp::encode(s), "Image file conversion error.", true);
+            continue;
+        }
+        plat::resetScript();
+        const auto r = load(bmp::encode(s));
+        EXPECT_TRUE(r.ok);
+        EXPECT_EQ(r.width, c.width);
+        EXPECT_EQ(r.height, c.height);
+        EXPECT_TRUE(boxes().empty());
     }
     Bytes file = bmp::encode(Layout{2, 2, 8, Bytes(8, 3), randomTable(256, 9)});
     for (uint32_t offset : {uint32_t(file.size()) + 1, 0xFFFFFFFFu, uint32_t(file.size()) - 7}) {

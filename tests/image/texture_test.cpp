@@ -102,6 +102,16 @@ TEST_F(GlTest, FailedTexturesMakeNoName) {
     EXPECT_EQ(loadTexture(write("v4.bmp", bmp::encode(v4)).c_str()), -1);
     ASSERT_EQ(boxes().size(), 1u);
     EXPECT_EQ(boxes()[0].text, "Unknown DIB file format.");
+    // Files that cannot be read: the loader's box, and no wait on the FIFO.
+    const std::vector<std::string> special = bmp::specialFiles(folder);
+    for (const std::string& path : special) {
+        SCOPED_TRACE(path);
+        plat::resetScript();
+        EXPECT_EQ(bmp::withoutStall(special[0], [&] { return loadTexture(path.c_str()); }), -1);
+        EXPECT_EQ(bmp::withoutStall(special[0], [&] { return loadCubeFace(path.c_str()); }), nullptr);
+        ASSERT_EQ(boxes().size(), 2u);
+        EXPECT_EQ(boxes()[1].text, "Failed to open DIB file " + path + ".\n");
+    }
     glGenTextures(1, &after);
     EXPECT_EQ(after, before + 1);
     EXPECT_EQ(integer(GL_TEXTURE_BINDING_2D), GLint(before));
