@@ -305,9 +305,15 @@ const PlatformApi api = {
             return true;
         }
         if (!state.videoUp) return false;
+        // The caller's message keeps the last one returned until another is:
+        // WinMain's status is its wParam, which events dropped here must not clear.
         SDL_Event e;
+        Message next;
         while (SDL_PollEvent(&e)) {
-            if (translateEvent(e, m)) return true;
+            if (translateEvent(e, &next)) {
+                *m = next;
+                return true;
+            }
         }
         return false;
     },
