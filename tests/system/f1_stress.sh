@@ -29,10 +29,18 @@ field() { awk -v f="$1:" '$1 == f { print $2 }' /proc/$pid/status; }
 threads_before=$(field Threads)
 [ -n "$threads_before" ] || { echo "the demo is not running"; cat "$errlog"; exit 1; }
 
+# Every set-up starts the sound output once; with the dummy driver each says so.
+setups() { grep -c '^sound: no audio output' "$errlog"; }
+
+# F1 is held until the set-up it asked for has run, so a press cannot come and
+# go between two passes of the loop unseen; with auto-repeat off, each press
+# is exactly one toggle.
+xset r off
 rss5=""
 for i in $(seq $toggles); do
-  # Held a moment, so the press and the release do not reach the loop in one pass.
-  xdotool keydown F1; sleep 0.1; xdotool keyup F1; sleep 0.3
+  xdotool keydown F1
+  for _ in $(seq 250); do [ "$(setups)" -gt "$i" ] && break; sleep 0.02; done
+  xdotool keyup F1; sleep 0.3
   [ "$i" -eq 5 ] && rss5=$(field VmRSS)
 done
 sleep 0.5
@@ -42,8 +50,7 @@ xdotool keydown Escape; sleep 0.3; xdotool keyup Escape
 wait $pid
 status=$?
 
-# Every set-up starts the sound output once; with the dummy driver each says so.
-setups=$(grep -c '^sound: no audio output' "$errlog")
+setups=$(setups)
 echo "status $status; set-ups $setups; threads $threads_before -> $threads_after;" \
      "VmRSS after 5 toggles $rss5 kB, after $toggles $rss_end kB"
 fail=0
