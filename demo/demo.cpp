@@ -67,6 +67,17 @@ void drawCardQuad() {
     glEnd();
 }
 
+void releaseSceneObjects(DemoState& d) {
+    delete d.mesh;
+    d.mesh = nullptr;
+    delete d.particles;
+    d.particles = nullptr;
+    delete d.path;
+    d.path = nullptr;
+    delete d.cubeMap;
+    d.cubeMap = nullptr;
+}
+
 }  // namespace
 
 Phase phaseAt(int32_t t) {
@@ -85,6 +96,11 @@ int32_t flightIndex2(int32_t t) {
 
 bool initScene() {
     DemoState& d = demoState;
+    // A set-up after F1 replaces the earlier scene: nothing reads its objects
+    // again, and their textures went with the old context. Freeing them first
+    // lets the new ones take their place instead of growing the heap.
+    releaseSceneObjects(d);
+
     glShadeModel(GL_SMOOTH);
     glClearColor(0.0f, 0.0f, 0.0f, 0.5f);
     glClearDepth(1.0);

@@ -20,7 +20,9 @@ class BezierPath;
 class Mesh;
 class ParticleSystem;
 
-// Process-wide; nothing here is released except path 1, which scene 2 replaces.
+// Process-wide. Scene 2 replaces path 1 by path 2; a new set-up (F1) releases
+// the earlier set-up's cube map, path, mesh and particles before making its own.
+// The stream is the sound layer's to stop (a second FSOUND_Init does).
 struct DemoState {
     FSOUND_STREAM* musicStream = nullptr;
     int32_t titleTexture = -1;

@@ -3,6 +3,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace plat {
 
 namespace {
@@ -65,5 +69,12 @@ void endProcess(int status) {
 }
 
 void setEndProcessHook(EndProcessHook hook) { state.endHook = hook; }
+
+void tuneAllocator() {
+#if defined(__GLIBC__)
+    // Setting the threshold at all turns its dynamic rise off; 128 KiB is glibc's starting value.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+#endif
+}
 
 }  // namespace plat

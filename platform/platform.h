@@ -158,6 +158,16 @@ using EndProcessHook = void (*)(int status);
 void endProcess(int status);
 void setEndProcessHook(EndProcessHook hook);  // null: std::exit again
 
+// Call once at start-up, before anything big is allocated. Every F1 makes and
+// frees picture-sized blocks again (pixel arrays, the GL driver's texture
+// copies). With glibc's default, the first such block freed raises the mmap
+// threshold above it, so the later ones land in the heap, where the scene's
+// smaller long-lived objects settle among them and the freed space no longer
+// fits the next round: the heap grows with every toggle. Fixing the threshold
+// keeps blocks over 128 KiB in mappings of their own, returned to the system
+// when freed. A no-op where the C library has nothing to tune.
+void tuneAllocator();
+
 // Backends built into this program.
 const PlatformApi* sdl2Platform();
 const PlatformApi* win32Platform();

@@ -4,6 +4,7 @@
 #include "shell/shell.h"
 
 int main() {
+    plat::tuneAllocator();
     plat::setPlatform(plat::sdl2Platform());
     plat::setAudioOutput(plat::sdl2AudioOutput());
     plat::setMp3Decoder(plat::mpg123Decoder());

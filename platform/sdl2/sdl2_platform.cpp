@@ -5,7 +5,9 @@
 // itself, SDL events become the messages the window procedure expects, and the
 // display-mode change is done by making a full-screen window and checking that
 // it really got 640 x 480 - SDL reports success while quietly giving another
-// size. Whatever way the process ends, the desktop gets its mode back.
+// size. Whatever way the process ends, the desktop gets its mode back. With no
+// display to open, video does not start (rather than on a driver that shows
+// nothing), and the box that reports it says why on standard error.
 #include "platform/platform.h"
 
 #include <SDL.h>
@@ -27,6 +29,7 @@ struct State {
     bool pixelFormatSet = false;
     int cursorCount = 0;
     std::deque<Message> posted;
+    std::string noDisplay;  // why video could not start, for the text of boxes that cannot be shown
 };
 
 State state;
@@ -43,9 +46,45 @@ void restoreDisplayAtExit() {
     }
 }
 
+// Drivers that draw into memory only. SDL falls back on them when no display
+// can be opened, and the show would then play to nobody.
+bool showsNothing(const char* driver) {
+    return SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0 ||
+           SDL_strcmp(driver, "evdev") == 0;
+}
+
+// Without a socket to look for, libwayland complains on standard error before
+// it gives up, so SDL is not asked to try.
+bool waylandReachable() {
+    const char* named = SDL_getenv("WAYLAND_DISPLAY");
+    return SDL_getenv("WAYLAND_SOCKET") != nullptr || SDL_getenv("XDG_RUNTIME_DIR") != nullptr ||
+           (named != nullptr && named[0] == '/');
+}
+
+bool noDisplay() {
+    const char* display = SDL_getenv("DISPLAY");
+    state.noDisplay = display && *display ? std::string("no display could be opened at ") + display
+                                          : "no display could be opened; DISPLAY is not set";
+    return false;
+}
+
 bool videoUp() {
     if (state.videoUp) return true;
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    // A driver asked for by name (SDL_VIDEODRIVER) is taken as it is, the
+    // offscreen one included; otherwise only drivers with a display are tried.
+    const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+    if (asked == nullptr || *asked == '\0') {
+        std::string drivers;
+        for (int i = 0; i < SDL_GetNumVideoDrivers(); ++i) {
+            const char* d = SDL_GetVideoDriver(i);
+            if (showsNothing(d) || (SDL_strcmp(d, "wayland") == 0 && !waylandReachable())) continue;
+            drivers += (drivers.empty() ? "" : ",") + std::string(d);
+        }
+        if (drivers.empty()) return noDisplay();
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
+    }
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return noDisplay();
+    state.noDisplay.clear();
     state.videoUp = true;
     static bool registered = false;
     if (!registered) {
@@ -307,9 +346,15 @@ const PlatformApi api = {
             return true;
         }
         if (!state.videoUp) return false;
+        // The caller's message keeps the last one returned until another is:
+        // WinMain's status is its wParam, which events dropped here must not clear.
         SDL_Event e;
+        Message next;
         while (SDL_PollEvent(&e)) {
-            if (translateEvent(e, m)) return true;
+            if (translateEvent(e, &next)) {
+                *m = next;
+                return true;
+            }
         }
         return false;
     },
@@ -349,9 +394,14 @@ const PlatformApi api = {
             if (answer > 0) return answer;
             return question ? IDNO : IDOK;  // closed without a button
         }
-        // No display to show it on: the text still reaches the user.
-        std::fprintf(stderr, "%s: %s%s", box.title, box.message,
-                     (box.message[0] && box.message[std::string(box.message).size() - 1] == '\n') ? "" : "\n");
+        // No display to show it on: the text still reaches the user, on one
+        // line with the reason when no display could be opened at all.
+        std::string line = std::string(box.title) + ": " + box.message;
+        if (!state.noDisplay.empty()) {
+            while (!line.empty() && line.back() == '\n') line.pop_back();
+            line += " (" + state.noDisplay + ")";
+        }
+        std::fprintf(stderr, "%s%s", line.c_str(), !line.empty() && line.back() == '\n' ? "" : "\n");
         return question ? IDNO : IDOK;
     },
 };
