@@ -1,12 +1,19 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mesh/mesh.h"
@@ -152,6 +159,13 @@ TEST(ObjLoader, NumbersReadAsScanfReadsThem) {
         std::snprintf(number, sizeof number, "%s%.*f", i % 2 ? "-" : "", static_cast<int>(random() % 12), magnitude);
         texts.push_back(number);
     }
+    // As exporters write them: six significant digits, small ones with an exponent.
+    for (int i = 0; i < 20000; ++i) {
+        const double value = std::ldexp(static_cast<double>(random()) / 4294967296.0 - 0.5,
+                                        static_cast<int>(random() % 60) - 40);
+        std::snprintf(number, sizeof number, i % 2 ? "%e" : "%.6g", value);
+        texts.push_back(number);
+    }
     std::string obj = "vt 0 0\nvn 0 0 1\n";
     for (const std::string& t : texts) obj += "v " + t + " 0 0\n";
     for (size_t i = 1; i <= texts.size(); ++i) obj += "f " + std::to_string(i) + "/1/1 1/1/1 1/1/1\n";
@@ -215,6 +229,44 @@ TEST(ObjLoader, MissingFileLeavesThePointerAlone) {
     EXPECT_EQ(vertices, &sentinel);
     EXPECT_EQ(loadObjMesh(nullptr, &vertices), -1);
     EXPECT_EQ(vertices, &sentinel);
+}
+
+// Only regular files are read: a named pipe, socket, folder or device counts as
+// a file that cannot be opened, and none of them may keep the loader waiting.
+TEST(ObjLoaderHostile, OnlyRegularFilesAreOpened) {
+    const std::string dir = testassets::makeScratchDir();
+    const std::string pipePath = dir + "/pipe.obj", socketPath = dir + "/socket.obj";
+    ASSERT_EQ(mkfifo(pipePath.c_str(), 0600), 0);
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    const struct {
+        const char* what;
+        std::string path;
+    } rows[] = {{"named pipe", pipePath}, {"socket", socketPath}, {"folder", dir},
+                {"null device", "/dev/null"}, {"zero device", "/dev/zero"}};
+    for (const auto& row : rows) {
+        float sentinel = 0.0f;
+        float* vertices = &sentinel;
+        std::promise<int32_t> loaded;
+        std::future<int32_t> result = loaded.get_future();
+        std::thread loader([&] { loaded.set_value(loadObjMesh(row.path.c_str(), &vertices)); });
+        if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << row.what << " kept the loader waiting";
+            // A writer that comes and goes lets a waiting open of the pipe return.
+            const int writer = open(row.path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) close(writer);
+        }
+        loader.join();
+        EXPECT_EQ(result.get(), -1) << row.what;
+        EXPECT_EQ(vertices, &sentinel) << row.what;
+        if (vertices != &sentinel) std::free(vertices);
+    }
+    close(listener);
 }
 
 // Faces that do not name existing records keep their place in the count but
