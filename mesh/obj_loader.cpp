@@ -210,31 +210,7 @@ bool nearestFloat(uint64_t mantissa, int exponent, bool negative, float& value) 
 // Reads one real the way scanf's %e does (leading blanks, optional sign,
 // decimal or hexadecimal digits, inf, nan). Returns the end of the number, or
 // nullptr when there is none.
-[[gnu::always_inline]] inline const char* readReal(const char* p, const char* end, float& value) {
-    if (kLittleEndian && end - p >= 18) {
-        // The usual shape: at most one blank, a sign, up to seven digits, and
-        // up to seven more after a full stop, with no exponent. Its value
-        // times 10^8 is an integer below 2^53. Signs are as likely as not, so
-        // there is no branch on them.
-        const char* q = p + (*p == ' ');
-        const bool negative = *q == '-';
-        q += negative || *q == '+';
-        const DigitRun whole = digitRun(load8(q));
-        if (whole.length != 0) {
-            q += whole.length;
-            uint64_t hundredMillionths = whole.scaled * kPowersOfTen[whole.length];
-            if (*q == '.') {
-                const DigitRun fraction = digitRun(load8(q + 1));
-                hundredMillionths += fraction.scaled;
-                q += 1 + fraction.length;
-            }
-            // Not cut short, and no exponent.
-            if (!isDigit(*q) && (*q | 0x20) != 'e' && (*q | 0x20) != 'x' &&
-                nearestFloat(hundredMillionths, -8, negative, value)) {
-                return q;
-            }
-        }
-    }
+[[gnu::noinline]] const char* readRealGenerally(const char* p, const char* end, float& value) {
     p = skipBlanks(p, end);
     if (p == end) return nullptr;
     const bool negative = *p == '-';
@@ -271,9 +247,40 @@ bool nearestFloat(uint64_t mantissa, int exponent, bool negative, float& value) 
     return q;
 }
 
+
+// readRealGenerally with a short cut for the usual shape.
+[[gnu::always_inline]] inline const char* readReal(const char* p, const char* end, float& value) {
+    if (kLittleEndian && end - p >= 18) {
+        // The usual shape: at most one blank, a sign, up to seven digits, and
+        // up to seven more after a full stop, with no exponent. Its value
+        // times 10^8 is an integer below 2^53. Signs are as likely as not, so
+        // there is no branch on them.
+        const char* q = p + (*p == ' ');
+        const bool negative = *q == '-';
+        q += negative || *q == '+';
+        const DigitRun whole = digitRun(load8(q));
+        if (whole.length != 0) {
+            q += whole.length;
+            uint64_t hundredMillionths = whole.scaled * kPowersOfTen[whole.length];
+            if (*q == '.') {
+                const DigitRun fraction = digitRun(load8(q + 1));
+                hundredMillionths += fraction.scaled;
+                q += 1 + fraction.length;
+            }
+            // Not cut short, and no exponent.
+            if (!isDigit(*q) && (*q | 0x20) != 'e' && (*q | 0x20) != 'x' &&
+                nearestFloat(hundredMillionths, -8, negative, value)) {
+                return q;
+            }
+        }
+    }
+    return readRealGenerally(p, end, value);
+}
+
 // Reads `count` reals into out; missing numbers are 0.
 [[gnu::always_inline]] inline void readReals(const char* p, const char* end, float* out, int count) {
     int i = 0;
+#pragma GCC unroll 3
     for (; i < count; ++i) {
         p = readReal(p, end, out[i]);
         if (!p) break;
@@ -320,8 +327,7 @@ const char* readInt(const char* p, const char* end, int64_t& value) {
 }
 
 // Reads "f p/t/n p/t/n p/t/n" (anything after the third corner is ignored).
-bool readFace(const char* p, const char* end, int64_t (&index)[9]) {
-    if (readPlainFace(p, end, index)) return true;
+[[gnu::noinline]] bool readFaceGenerally(const char* p, const char* end, int64_t (&index)[9]) {
     ++p;  // past the 'f'
     for (int k = 0; k < 9; ++k) {
         if (k % 3 != 0) {
@@ -466,10 +472,12 @@ void resolveFaces(const char* from, const char* to, const char* end, const Recor
     TraceBuffer trace;
     char* cursor = trace.begin();
     char* const full = trace.full();
+    size_t lastLength = 0;  // of the trace line just before `cursor`, 0 for none
+    uint64_t lastKey[3] = {};
     for (LineStarts lines(from, to); const char* line = lines.next();) {
         if (*line != 'f') continue;
         int64_t index[9];
-        bool valid = readFace(line, end, index);
+        bool valid = readPlainFace(line, end, index) || readFaceGenerally(line, end, index);
         // 1-based indices, each of its own kind.
         uint64_t p[3], t[3], n[3];
         for (int c = 0; c < 3; ++c) {
@@ -488,16 +496,27 @@ void resolveFaces(const char* from, const char* to, const char* end, const Recor
             // Broken faces stay in the count but collapse to a point at the origin.
             std::memset(triangle, 0, 24 * sizeof(float));
         }
-        // Position x, texture u and normal z of the first corner.
-        const float x = valid ? positionData[3 * p[0]] : 0.0f;
-        const float u = valid ? texCoordData[2 * t[0]] : 0.0f;
-        const float z = valid ? normalData[3 * n[0] + 2] : 0.0f;
         triangle += 24;
-        if (cursor > full) cursor = trace.flush(cursor);
-        cursor = appendTraceValue(cursor, x);
-        cursor = appendTraceValue(cursor, u);
-        cursor = appendTraceValue(cursor, z);
+        if (cursor > full) {
+            cursor = trace.flush(cursor);
+            lastLength = 0;
+        }
+        // Position x, texture u and normal z of the first corner. Faces often
+        // come in pairs that start at the same corner: the line just written
+        // is then written again.
+        const uint64_t key[3] = {valid ? p[0] : ~uint64_t{0}, valid ? t[0] : 0, valid ? n[0] : 0};
+        if (lastLength != 0 && key[0] == lastKey[0] && key[1] == lastKey[1] && key[2] == lastKey[2]) {
+            std::memcpy(cursor, cursor - lastLength, lastLength);
+            cursor += lastLength;
+            continue;
+        }
+        char* const lineStart = cursor;
+        cursor = appendTraceValue(cursor, valid ? positionData[3 * p[0]] : 0.0f);
+        cursor = appendTraceValue(cursor, valid ? texCoordData[2 * t[0]] : 0.0f);
+        cursor = appendTraceValue(cursor, valid ? normalData[3 * n[0] + 2] : 0.0f);
         *cursor++ = '\n';
+        lastLength = static_cast<size_t>(cursor - lineStart);
+        std::memcpy(lastKey, key, sizeof key);
     }
     trace.flush(cursor);
 }

@@ -202,22 +202,31 @@ TEST(ObjLoader, TraceTextEqualsPrintf) {
         obj += std::string("v ") + number + " 0 0\nvt " + number + " 0\nvn 0 0 " + number + "\n";
     }
     std::string expected;
-    for (size_t i = 1; i <= values.size(); ++i) {
-        const std::string k = std::to_string(i);
-        obj += "f " + k + "/" + k + "/" + k + " 1/1/1 1/1/1\n";
-        for (int rep = 0; rep < 3; ++rep) {
-            std::snprintf(number, sizeof number, " %f | ", static_cast<double>(values[i - 1]));
+    size_t faces = 0;
+    const auto face = [&](size_t p, size_t t, size_t n) {
+        obj += "f " + std::to_string(p) + "/" + std::to_string(t) + "/" + std::to_string(n) + " 1/1/1 1/1/1\n";
+        for (size_t k : {p, t, n}) {
+            std::snprintf(number, sizeof number, " %f | ", static_cast<double>(values[k - 1]));
             expected += number;
         }
         expected += "\n";
+        ++faces;
+    };
+    for (size_t i = 1; i <= values.size(); ++i) {
+        face(i, i, i);
+        // Again from the same corner, then from a corner that differs in its texture coordinate only.
+        if (i % 2 == 0) {
+            face(i, i, i);
+            face(i, 1, i);
+        }
     }
     const Loaded m = load(obj);
-    ASSERT_EQ(m.count, static_cast<int32_t>(values.size()));
-    ASSERT_EQ(lineCount(m.trace), values.size());
+    ASSERT_EQ(m.count, static_cast<int32_t>(faces));
+    ASSERT_EQ(lineCount(m.trace), faces);
     size_t at = 0;
-    for (size_t line = 0; line < values.size(); ++line) {
+    for (size_t line = 0; line < faces; ++line) {
         const size_t a = m.trace.find('\n', at), b = expected.find('\n', at);
-        ASSERT_EQ(m.trace.substr(at, a - at), expected.substr(at, b - at)) << "value " << values[line];
+        ASSERT_EQ(m.trace.substr(at, a - at), expected.substr(at, b - at)) << "line " << line;
         at = a + 1;
     }
 }
