@@ -52,6 +52,19 @@ uint64_t lineFeeds64(const char* p) {
 #endif
 }
 
+#if defined(__SSE2__)
+// Bit i is set when p[i] is a decimal digit, for the 64 bytes from p.
+uint64_t digits64(const char* p) {
+    const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);
+    const auto digits16 = [&](int at) {
+        const __m128i lessZero = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)), zero);
+        const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(lessZero, nine), lessZero);
+        return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(digit)));
+    };
+    return digits16(0) | digits16(16) << 16 | digits16(32) << 32 | digits16(48) << 48;
+}
+#endif
+
 // The lines that start in [from, to), in file order; `from` must be a line
 // start. A line feed just before `to` starts nothing.
 class LineStarts {
@@ -142,6 +155,16 @@ struct DigitRun {
     return static_cast<uint64_t>((static_cast<unsigned __int128>(run.scaled) * reciprocals[8 - run.length]) >> 64);
 }
 
+[[gnu::always_inline]] inline uint64_t lessZeros(uint64_t word) { return word - 0x3030303030303030u; }
+
+// The number whose eight decimal digits are the bytes of `digits`, first
+// digit lowest: pairs, then quads, then the whole.
+[[gnu::always_inline]] inline uint64_t eightDigitValue(uint64_t digits) {
+    digits = ((digits * 2561) >> 8) & 0x00FF00FF00FF00FFu;      // 10 * first + second
+    digits = ((digits * 6553601) >> 16) & 0x0000FFFF0000FFFFu;  // 100 * first pair + second
+    return (digits * 42949672960001u) >> 32;                    // 10^4 * first quad + second
+}
+
 const uint64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
 
 // Reads a run of decimal digits into `value` (value * 10^n + digits), counting
@@ -198,7 +221,7 @@ float withSign(float magnitude, bool negative) {
 bool nearestFloat(uint64_t mantissa, int exponent, bool negative, float& value) {
     static const double powersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const double exact = static_cast<double>(mantissa);
+    const double exact = static_cast<double>(static_cast<int64_t>(mantissa));  // below 2^53
     const double nearest = exponent < 0 ? exact / powersOfTen[-exponent] : exact * powersOfTen[exponent];
     uint64_t bits;
     std::memcpy(&bits, &nearest, sizeof bits);
@@ -277,6 +300,93 @@ bool nearestFloat(uint64_t mantissa, int exponent, bool negative, float& value) 
     return readRealGenerally(p, end, value);
 }
 
+#if defined(__SSE2__)
+// Bit i of each is set when p[i] is a decimal digit, a full stop or a minus,
+// for the 48 bytes from p.
+struct NumberMasks {
+    uint64_t digits = 0, stops = 0, minuses = 0;
+};
+
+[[gnu::always_inline]] inline NumberMasks numberMasks48(const char* p) {
+    const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);
+    const __m128i stop = _mm_set1_epi8('.'), minus = _mm_set1_epi8('-');
+    NumberMasks masks;
+#pragma GCC unroll 3
+    for (int i = 0; i < 3; ++i) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const __m128i lessZero = _mm_sub_epi8(bytes, zero);
+        const auto bits = [&](__m128i set) {
+            return static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(set))) << (16 * i);
+        };
+        masks.digits |= bits(_mm_cmpeq_epi8(_mm_min_epu8(lessZero, nine), lessZero));
+        masks.stops |= bits(_mm_cmpeq_epi8(bytes, stop));
+        masks.minuses |= bits(_mm_cmpeq_epi8(bytes, minus));
+    }
+    return masks;
+}
+
+// readReals for the usual shape within the 48 bytes from p: each number after
+// one blank, with an optional minus, one to seven digits, and optionally a
+// full stop and up to seven more; no exponent after the last. The numbers are
+// found in masks of the digits, stops and minuses, so that reading one need
+// not wait for the one before; false, with `out` in any state, for anything
+// else.
+[[gnu::always_inline]] inline bool readMaskedReals(const char* p, const char* end, float* out, int count) {
+    if (!kLittleEndian || end - p < 48 + 8) return false;
+    const NumberMasks masks = numberMasks48(p);
+    const uint64_t others = ~masks.digits;  // set above the window too, which ends every run there
+    int wholeAt[3], wholeLength[3], fractionAt[3], fractionLength[3];
+    bool negative[3];
+    int at = 0;  // the blank before the next number
+#pragma GCC unroll 3
+    for (int i = 0; i < count; ++i) {
+        int q = at + 1;
+        negative[i] = (masks.minuses >> (q & 63)) & 1;
+        q += negative[i];
+        wholeAt[i] = q;
+        wholeLength[i] = __builtin_ctzll(others >> (q & 63));
+        q += wholeLength[i];
+        const int stop = (masks.stops >> (q & 63)) & 1;
+        q += stop;
+        fractionAt[i] = q;
+        fractionLength[i] = __builtin_ctzll(others >> (q & 63)) & -stop;
+        at = q + fractionLength[i];
+    }
+    if (at >= 48) return false;  // what ends the last number must lie inside the window
+    bool plain = (p[at] | 0x20) != 'e' && (p[at] | 0x20) != 'x';
+#pragma GCC unroll 3
+    for (int i = 0; i < count; ++i) {
+        plain &= (p[wholeAt[i] - 1 - negative[i]] == ' ') & (wholeLength[i] - 1u < 7u) & (fractionLength[i] < 8);
+    }
+    if (!plain) return false;
+#pragma GCC unroll 3
+    for (int i = 0; i < count; ++i) {
+        uint64_t mantissa;
+        int exponent;
+        if (wholeLength[i] + fractionLength[i] <= 8) {
+            // Up to eight digits: the ones after the stop moved down over it,
+            // and all moved to the top of a word, which drops what follows.
+            const uint64_t wholeBytes = (uint64_t{1} << (8 * wholeLength[i])) - 1;
+            const uint64_t text = (load8(p + wholeAt[i]) & wholeBytes) | (load8(p + wholeAt[i] + 1) & ~wholeBytes);
+            mantissa = eightDigitValue(lessZeros(text) << (8 * (8 - wholeLength[i] - fractionLength[i])));
+            exponent = -fractionLength[i];
+        } else {
+            // Both runs at the top of a word: the whole part to give its
+            // value, the fraction followed by zeros to give its value times 10^8.
+            const uint64_t whole = lessZeros(load8(p + wholeAt[i])) << (8 * (8 - wholeLength[i]));
+            const uint64_t fraction =
+                lessZeros(load8(p + fractionAt[i])) & ((uint64_t{1} << (8 * fractionLength[i])) - 1);
+            mantissa = eightDigitValue(whole) * 100000000u + eightDigitValue(fraction);
+            exponent = -8;
+        }
+        if (!nearestFloat(mantissa, exponent, negative[i], out[i])) return false;
+    }
+    return true;
+}
+#else
+bool readMaskedReals(const char*, const char*, float*, int) { return false; }
+#endif
+
 // Reads `count` reals into out; missing numbers are 0.
 [[gnu::always_inline]] inline void readReals(const char* p, const char* end, float* out, int count) {
     int i = 0;
@@ -286,6 +396,11 @@ bool nearestFloat(uint64_t mantissa, int exponent, bool negative, float& value) 
         if (!p) break;
     }
     for (; i < count; ++i) out[i] = 0.0f;
+}
+
+// Reads the `count` numbers of a vertex record from p, just after its key.
+[[gnu::always_inline]] inline void readRecord(const char* p, const char* end, float* out, int count) {
+    if (!readMaskedReals(p, end, out, count)) readReals(p, end, out, count);
 }
 
 // Reads one integer the way scanf's %d does; nullptr when there is none or it
@@ -325,6 +440,42 @@ const char* readInt(const char* p, const char* end, int64_t& value) {
     }
     return plain & !isDigit(*p);
 }
+
+#if defined(__SSE2__)
+// The same within the 64 bytes after the 'f', with up to eight digits in an
+// index. The runs are found in a mask of the digits, so that reading one
+// index need not wait for the one before; the separators are checked after.
+[[gnu::always_inline]] inline bool readMaskedFace(const char* line, const char* end, int64_t (&index)[9]) {
+    if (!kLittleEndian || end - line < 1 + 64 + 8) return false;
+    const char* const p = line + 1;
+    const uint64_t others = ~digits64(p);
+    int starts[9], lengths[9];
+    int at = 0;  // the separator before the next index
+#pragma GCC unroll 9
+    for (int k = 0; k < 9; ++k) {
+        starts[k] = at + 1;
+        // The top bit ends a run that would reach past the window, which the
+        // check below then refuses.
+        lengths[k] = __builtin_ctzll((others >> (starts[k] & 63)) | 0x8000000000000000u);
+        at = starts[k] + lengths[k];
+    }
+    if (at >= 64) return false;  // the ninth index must end inside the window
+    static const char separators[] = " // // //";
+    bool plain = true;
+#pragma GCC unroll 9
+    for (int k = 0; k < 9; ++k) plain &= (p[starts[k] - 1] == separators[k]) & (lengths[k] - 1u < 8u);
+    if (!plain) return false;
+#pragma GCC unroll 9
+    for (int k = 0; k < 9; ++k) {
+        // Moved to the top of the word, the digits drop what follows them.
+        const uint64_t digits = lessZeros(load8(p + starts[k])) << (8 * (8 - lengths[k]));
+        index[k] = static_cast<int64_t>(eightDigitValue(digits));
+    }
+    return true;
+}
+#else
+bool readMaskedFace(const char*, const char*, int64_t (&)[9]) { return false; }
+#endif
 
 // Reads "f p/t/n p/t/n p/t/n" (anything after the third corner is ignored).
 [[gnu::noinline]] bool readFaceGenerally(const char* p, const char* end, int64_t (&index)[9]) {
@@ -477,7 +628,8 @@ void resolveFaces(const char* from, const char* to, const char* end, const Recor
     for (LineStarts lines(from, to); const char* line = lines.next();) {
         if (*line != 'f') continue;
         int64_t index[9];
-        bool valid = readPlainFace(line, end, index) || readFaceGenerally(line, end, index);
+        bool valid = readMaskedFace(line, end, index) || readPlainFace(line, end, index) ||
+                     readFaceGenerally(line, end, index);
         // 1-based indices, each of its own kind.
         uint64_t p[3], t[3], n[3];
         for (int c = 0; c < 3; ++c) {
@@ -538,9 +690,9 @@ int32_t loadObjMesh(const char* fileName, float** outVertices) {
         if (*line == 'v') {
             if (end - line < 2) continue;
             switch (line[1]) {
-                case ' ': readReals(line + 1, end, positions.add(), 3); break;
-                case 'n': readReals(line + 2, end, normals.add(), 3); break;
-                case 't': readReals(line + 2, end, texCoords.add(), 2); break;
+                case ' ': readRecord(line + 1, end, positions.add(), 3); break;
+                case 'n': readRecord(line + 2, end, normals.add(), 3); break;
+                case 't': readRecord(line + 2, end, texCoords.add(), 2); break;
                 default: break;
             }
         } else if (*line == 'f') {
