@@ -335,53 +335,42 @@ struct NumberMasks {
     if (!kLittleEndian || end - p < 48 + 8) return false;
     const NumberMasks masks = numberMasks48(p);
     const uint64_t others = ~masks.digits;  // set above the window too, which ends every run there
-    int wholeAt[3], wholeLength[3], fractionAt[3], fractionLength[3];
-    bool negative[3];
-    int at = 0;  // the blank before the next number
+    int at = 0;                             // the blank before the next number
 #pragma GCC unroll 3
     for (int i = 0; i < count; ++i) {
+        if (p[at] != ' ') return false;
         int q = at + 1;
-        negative[i] = (masks.minuses >> (q & 63)) & 1;
-        q += negative[i];
-        wholeAt[i] = q;
-        wholeLength[i] = __builtin_ctzll(others >> (q & 63));
-        q += wholeLength[i];
-        const int stop = (masks.stops >> (q & 63)) & 1;
+        const bool negative = (masks.minuses >> q) & 1;
+        q += negative;
+        const int wholeAt = q;
+        const int wholeLength = __builtin_ctzll(others >> q);
+        q += wholeLength;
+        const int stop = (masks.stops >> q) & 1;
         q += stop;
-        fractionAt[i] = q;
-        fractionLength[i] = __builtin_ctzll(others >> (q & 63)) & -stop;
-        at = q + fractionLength[i];
-    }
-    if (at >= 48) return false;  // what ends the last number must lie inside the window
-    bool plain = (p[at] | 0x20) != 'e' && (p[at] | 0x20) != 'x';
-#pragma GCC unroll 3
-    for (int i = 0; i < count; ++i) {
-        plain &= (p[wholeAt[i] - 1 - negative[i]] == ' ') & (wholeLength[i] - 1u < 7u) & (fractionLength[i] < 8);
-    }
-    if (!plain) return false;
-#pragma GCC unroll 3
-    for (int i = 0; i < count; ++i) {
+        const int fractionLength = __builtin_ctzll(others >> q) & -stop;
+        at = q + fractionLength;
+        // What ends the number must lie inside the window.
+        if (at >= 48 || wholeLength - 1u >= 7u || fractionLength >= 8) return false;
         uint64_t mantissa;
         int exponent;
-        if (wholeLength[i] + fractionLength[i] <= 8) {
+        if (wholeLength + fractionLength <= 8) {
             // Up to eight digits: the ones after the stop moved down over it,
             // and all moved to the top of a word, which drops what follows.
-            const uint64_t wholeBytes = (uint64_t{1} << (8 * wholeLength[i])) - 1;
-            const uint64_t text = (load8(p + wholeAt[i]) & wholeBytes) | (load8(p + wholeAt[i] + 1) & ~wholeBytes);
-            mantissa = eightDigitValue(lessZeros(text) << (8 * (8 - wholeLength[i] - fractionLength[i])));
-            exponent = -fractionLength[i];
+            const uint64_t wholeBytes = (uint64_t{1} << (8 * wholeLength)) - 1;
+            const uint64_t text = (load8(p + wholeAt) & wholeBytes) | (load8(p + wholeAt + 1) & ~wholeBytes);
+            mantissa = eightDigitValue(lessZeros(text) << (8 * (8 - wholeLength - fractionLength)));
+            exponent = -fractionLength;
         } else {
             // Both runs at the top of a word: the whole part to give its
             // value, the fraction followed by zeros to give its value times 10^8.
-            const uint64_t whole = lessZeros(load8(p + wholeAt[i])) << (8 * (8 - wholeLength[i]));
-            const uint64_t fraction =
-                lessZeros(load8(p + fractionAt[i])) & ((uint64_t{1} << (8 * fractionLength[i])) - 1);
+            const uint64_t whole = lessZeros(load8(p + wholeAt)) << (8 * (8 - wholeLength));
+            const uint64_t fraction = lessZeros(load8(p + q)) & ((uint64_t{1} << (8 * fractionLength)) - 1);
             mantissa = eightDigitValue(whole) * 100000000u + eightDigitValue(fraction);
             exponent = -8;
         }
-        if (!nearestFloat(mantissa, exponent, negative[i], out[i])) return false;
+        if (!nearestFloat(mantissa, exponent, negative, out[i])) return false;
     }
-    return true;
+    return (p[at] | 0x20) != 'e' && (p[at] | 0x20) != 'x';  // no exponent after the last
 }
 #else
 bool readMaskedReals(const char*, const char*, float*, int) { return false; }
@@ -449,27 +438,19 @@ const char* readInt(const char* p, const char* end, int64_t& value) {
     if (!kLittleEndian || end - line < 1 + 64 + 8) return false;
     const char* const p = line + 1;
     const uint64_t others = ~digits64(p);
-    int starts[9], lengths[9];
+    static const char separators[] = " // // //";
     int at = 0;  // the separator before the next index
 #pragma GCC unroll 9
     for (int k = 0; k < 9; ++k) {
-        starts[k] = at + 1;
-        // The top bit ends a run that would reach past the window, which the
-        // check below then refuses.
-        lengths[k] = __builtin_ctzll((others >> (starts[k] & 63)) | 0x8000000000000000u);
-        at = starts[k] + lengths[k];
-    }
-    if (at >= 64) return false;  // the ninth index must end inside the window
-    static const char separators[] = " // // //";
-    bool plain = true;
-#pragma GCC unroll 9
-    for (int k = 0; k < 9; ++k) plain &= (p[starts[k] - 1] == separators[k]) & (lengths[k] - 1u < 8u);
-    if (!plain) return false;
-#pragma GCC unroll 9
-    for (int k = 0; k < 9; ++k) {
+        if (p[at] != separators[k]) return false;
+        const int start = at + 1;
+        // The top bit ends a run that would reach past the window, which is
+        // then refused.
+        const int length = __builtin_ctzll((others >> start) | 0x8000000000000000u);
+        at = start + length;
+        if (at >= 64 || length - 1u >= 8u) return false;
         // Moved to the top of the word, the digits drop what follows them.
-        const uint64_t digits = lessZeros(load8(p + starts[k])) << (8 * (8 - lengths[k]));
-        index[k] = static_cast<int64_t>(eightDigitValue(digits));
+        index[k] = static_cast<int64_t>(eightDigitValue(lessZeros(load8(p + start)) << (8 * (8 - length))));
     }
     return true;
 }
@@ -632,6 +613,7 @@ void resolveFaces(const char* from, const char* to, const char* end, const Recor
                      readFaceGenerally(line, end, index);
         // 1-based indices, each of its own kind.
         uint64_t p[3], t[3], n[3];
+#pragma GCC unroll 3
         for (int c = 0; c < 3; ++c) {
             p[c] = static_cast<uint64_t>(index[3 * c] - 1);
             t[c] = static_cast<uint64_t>(index[3 * c + 1] - 1);
@@ -639,6 +621,7 @@ void resolveFaces(const char* from, const char* to, const char* end, const Recor
             valid &= (p[c] < positionCount) & (t[c] < texCoordCount) & (n[c] < normalCount);
         }
         if (valid) {
+#pragma GCC unroll 3
             for (int c = 0; c < 3; ++c) {
                 std::memcpy(triangle + 8 * c, positionData + 3 * p[c], 3 * sizeof(float));
                 std::memcpy(triangle + 8 * c + 3, normalData + 3 * n[c], 3 * sizeof(float));
