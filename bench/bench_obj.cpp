@@ -197,7 +197,8 @@ bool sameResults(const std::string& path, int32_t triangles, const std::string& 
     if (!same) std::fprintf(stderr, "%s: triangle counts differ: %d, %d, %d\n", path.c_str(), n, m, triangles);
     for (size_t i = 0; same && i < static_cast<size_t>(n) * 24; ++i) {
         if (std::fabs(ours[i] - theirs[i]) > 1e-6f * (1.0f + std::fabs(ours[i]))) {
-            std::fprintf(stderr, "%s: arrays differ at float %zu: %g vs %g\n", path.c_str(), i, ours[i], theirs[i]);
+            std::fprintf(stderr, "%s: arrays differ at float %zu: %g vs %g\n", path.c_str(), i, ours[i],
+                         theirs[i]);
             same = false;
         }
     }

@@ -22,9 +22,10 @@
 //
 // Line starts are found 64 bytes at a time, apart from the parsing, so that
 // the work on one line does not wait for the end of the line before it. The
-// number readers stop at a line feed, as the end of a line buffer would stop
-// scanf, never look past the end of the file, and may load eight bytes at a
-// time while at least eight remain.
+// usual shapes of vertex and face lines are read from masks of a window of
+// the line's bytes (up to 64), anything else by general readers. All of them
+// stop at a line feed, as the end of a line buffer would stop scanf, and never
+// look past the end of the file.
 
 namespace {
 
@@ -86,7 +87,9 @@ public:
                 feeds_ = lineFeeds64(next_);
                 next_ += 64;
             } else {
-                for (int i = 0; next_ < last_; ++i, ++next_) feeds_ |= static_cast<uint64_t>(*next_ == '\n') << i;
+                for (int i = 0; next_ < last_; ++i, ++next_) {
+                    feeds_ |= static_cast<uint64_t>(*next_ == '\n') << i;
+                }
             }
         }
         const char* line = block_ + __builtin_ctzll(feeds_) + 1;
@@ -113,30 +116,36 @@ const char* skipBlanks(const char* p, const char* end) {
 
 bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-// The run of decimal digits at the start of `word` (first byte lowest), cut
-// after seven: its length, 0 to 7, and its digits read as an eight-digit
-// number with zeros after the run, that is the run's value times
-// 10^(8 - length). Whether more digits follow is for the caller to see.
+// Eight-byte words hold text with its first byte lowest. Less '0' per byte, a
+// digit is below 10; a borrow out of a non-digit can spoil only the bytes
+// above it.
+[[gnu::always_inline]] inline uint64_t lessZeros(uint64_t word) { return word - 0x3030303030303030u; }
+
+// The number whose eight decimal digits are the bytes of `digits`, first
+// digit lowest: pairs, then quads, then the whole.
+[[gnu::always_inline]] inline uint64_t eightDigitValue(uint64_t digits) {
+    digits = ((digits * 2561) >> 8) & 0x00FF00FF00FF00FFu;      // 10 * first + second
+    digits = ((digits * 6553601) >> 16) & 0x0000FFFF0000FFFFu;  // 100 * first pair + second
+    return (digits * 42949672960001u) >> 32;                    // 10^4 * first quad + second
+}
+
+// The run of decimal digits at the start of `word`, cut after seven: its
+// length, 0 to 7, and its digits read as an eight-digit number with zeros
+// after the run, that is the run's value times 10^(8 - length). Whether more
+// digits follow is for the caller to see.
 struct DigitRun {
     uint64_t scaled;
     int length;
 };
 
 [[gnu::always_inline]] inline DigitRun digitRun(uint64_t word) {
-    // Less '0', a digit byte is below 10. A borrow out of a non-digit can
-    // spoil only the bytes above it, and so can a carry here; those bytes are
-    // cleared.
-    const uint64_t lessZero = word - 0x3030303030303030u;
-    // Bit 7 of the first non-digit byte, or of the eighth byte, is the lowest
-    // bit set here.
+    const uint64_t digits = lessZeros(word);
+    // Bit 7 of the first byte of 10 or more, or of the eighth byte, is the
+    // lowest bit set here; a carry can only spoil the bits above it.
     const uint64_t flags =
-        (((lessZero + 0x7676767676767676u) | lessZero) & 0x8080808080808080u) | 0x8000000000000000u;
+        (((digits + 0x7676767676767676u) | digits) & 0x8080808080808080u) | 0x8000000000000000u;
     const uint64_t before = (flags ^ (flags - 1)) >> 8;  // every byte below that one
-    uint64_t digits = lessZero & before;
-    digits = ((digits * 2561) >> 8) & 0x00FF00FF00FF00FFu;      // pairs: 10 * first + second
-    digits = ((digits * 6553601) >> 16) & 0x0000FFFF0000FFFFu;  // quads: 100 * first pair + second
-    digits = (digits * 42949672960001u) >> 32;                  // 10^4 * first quad + second
-    return {digits, __builtin_ctzll(flags) / 8};
+    return {eightDigitValue(digits & before), __builtin_ctzll(flags) / 8};
 }
 
 // The value of a run: `scaled` divided by 10^(8 - length), which it is a
@@ -152,17 +161,8 @@ struct DigitRun {
                                            0x10c6f7a0b5ee,
                                            0x1ad7f29abcb,
                                            0x2af31dc462};
-    return static_cast<uint64_t>((static_cast<unsigned __int128>(run.scaled) * reciprocals[8 - run.length]) >> 64);
-}
-
-[[gnu::always_inline]] inline uint64_t lessZeros(uint64_t word) { return word - 0x3030303030303030u; }
-
-// The number whose eight decimal digits are the bytes of `digits`, first
-// digit lowest: pairs, then quads, then the whole.
-[[gnu::always_inline]] inline uint64_t eightDigitValue(uint64_t digits) {
-    digits = ((digits * 2561) >> 8) & 0x00FF00FF00FF00FFu;      // 10 * first + second
-    digits = ((digits * 6553601) >> 16) & 0x0000FFFF0000FFFFu;  // 100 * first pair + second
-    return (digits * 42949672960001u) >> 32;                    // 10^4 * first quad + second
+    const unsigned __int128 product = static_cast<unsigned __int128>(run.scaled) * reciprocals[8 - run.length];
+    return static_cast<uint64_t>(product >> 64);
 }
 
 const uint64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
@@ -183,9 +183,9 @@ const char* readDigits(const char* p, const char* end, uint64_t& value, int& cou
     return p;
 }
 
-// The general reader: hexadecimal, inf, nan, more than 19 digits, large
+// The library's reader, for hexadecimal, inf, nan, more than 19 digits, large
 // exponents and ambiguous roundings. Returns nullptr when no number is there.
-const char* readRealSlowly(const char* q, const char* end, bool negative, float& value) {
+const char* readUnusualReal(const char* q, const char* end, bool negative, float& value) {
     float parsed = 0.0f;
     std::from_chars_result r{q, std::errc::invalid_argument};
     if (end - q >= 2 && q[0] == '0' && (q[1] == 'x' || q[1] == 'X')) {
@@ -248,7 +248,7 @@ bool nearestFloat(uint64_t mantissa, int exponent, bool negative, float& value) 
         q = readDigits(fraction, end, mantissa, digits);
         fractionDigits = static_cast<int>(q - fraction);
     }
-    if (digits == 0 || digits > 19) return readRealSlowly(p, end, negative, value);
+    if (digits == 0 || digits > 19) return readUnusualReal(p, end, negative, value);
     int exponent = 0;
     if (q < end && (*q | 0x20) == 'e') {
         const char* e = q + 1;
@@ -256,20 +256,19 @@ bool nearestFloat(uint64_t mantissa, int exponent, bool negative, float& value) 
         if (e < end && (*e == '+' || *e == '-')) negativeExponent = *e++ == '-';
         const char* const exponentDigits = e;
         for (; e < end && isDigit(*e) && e - exponentDigits < 4; ++e) exponent = exponent * 10 + (*e - '0');
-        if (e == exponentDigits || (e < end && isDigit(*e))) return readRealSlowly(p, end, negative, value);
+        if (e == exponentDigits || (e < end && isDigit(*e))) return readUnusualReal(p, end, negative, value);
         if (negativeExponent) exponent = -exponent;
         q = e;
     } else if (q < end && (*q | 0x20) == 'x') {
-        return readRealSlowly(p, end, negative, value);
+        return readUnusualReal(p, end, negative, value);
     }
     exponent -= fractionDigits;
     if (mantissa > (uint64_t{1} << 53) || exponent < -22 || exponent > 22 ||
         !nearestFloat(mantissa, exponent, negative, value)) {
-        return readRealSlowly(p, end, negative, value);
+        return readUnusualReal(p, end, negative, value);
     }
     return q;
 }
-
 
 // readRealGenerally with a short cut for the usual shape.
 [[gnu::always_inline]] inline const char* readReal(const char* p, const char* end, float& value) {
@@ -521,7 +520,8 @@ bool readMaskedFace(const char*, const char*, int64_t (&)[9]) { return false; }
         const uint64_t wholeDigits = eightDigits(whole) >> (8 * (8 - n));
         std::memcpy(number, &wholeDigits, sizeof wholeDigits);
         number += n;
-        const uint64_t fraction = uint64_t{'.'} | (eightDigits(static_cast<uint32_t>(micro % 1000000u)) >> 16 << 8);
+        const uint64_t sixDigits = eightDigits(static_cast<uint32_t>(micro % 1000000u)) >> 16;
+        const uint64_t fraction = uint64_t{'.'} | sixDigits << 8;
         std::memcpy(number, &fraction, sizeof fraction);
         number += 7;
     }

@@ -179,7 +179,8 @@ TEST(ObjLoader, NumbersReadAsScanfReadsThem) {
         std::sscanf((texts[i] + " 0 0").c_str(), "%e %e %e", &expected[0], &expected[1], &expected[2]);
         if (std::memcmp(&m.floats[24 * i], expected, sizeof expected) != 0 && ++mismatches < 5) {
             ADD_FAILURE() << texts[i] << ": " << m.floats[24 * i] << " " << m.floats[24 * i + 1] << " "
-                          << m.floats[24 * i + 2] << " vs " << expected[0] << " " << expected[1] << " " << expected[2];
+                          << m.floats[24 * i + 2] << " vs " << expected[0] << " " << expected[1] << " "
+                          << expected[2];
         }
     }
     EXPECT_EQ(mismatches, 0);
