@@ -1,6 +1,11 @@
 // OBJ loading speed: loadObjMesh (trace included, sent to /dev/null) against
-// tinyobjloader building the same 24-floats-per-triangle array, on a generated
-// grid of 400 x 400 vertices (318,402 triangles).
+// tinyobjloader building the same 24-floats-per-triangle array, on two
+// generated meshes:
+// - grid: 400 x 400 vertices (318,402 triangles), every number "%f";
+// - exporter: a 380 x 380 torus (288,800 triangles) written the way modelling
+//   tools write it: six significant digits, mixed signs, tiny components in
+//   exponent form, a seam with its own texture coordinates, CR LF line ends in
+//   every other block of lines, object, group and material lines.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <tiny_obj_loader.h>
@@ -9,6 +14,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -17,9 +24,10 @@
 namespace {
 
 constexpr int kSide = 400;
-std::string meshPath;
+constexpr int kRing = 380;
+std::string gridPath, exporterPath;
 
-void writeMesh(const std::string& path) {
+void writeGrid(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) std::abort();
     std::fprintf(f, "# generated grid\nmtllib none.mtl\no grid\n");
@@ -47,25 +55,99 @@ void writeMesh(const std::string& path) {
     std::fclose(f);
 }
 
-// Loads with the trace going to /dev/null; returns the triangle count.
-int32_t loadQuietly(float** vertices) {
+// Writes lines, switching between LF and CR LF every 1000 lines.
+class ExporterText {
+public:
+    explicit ExporterText(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {
+        if (!file_) std::abort();
+    }
+    ~ExporterText() { std::fclose(file_); }
+
+    void line(const std::string& text) {
+        std::fputs(text.c_str(), file_);
+        std::fputs(lines_++ / 1000 % 2 ? "\r\n" : "\n", file_);
+    }
+
+    // Six significant digits; components that are zero up to float noise come
+    // out in exponent form, as exporters print them.
+    static std::string number(double value) {
+        char text[32];
+        std::snprintf(text, sizeof text, value != 0.0 && std::fabs(value) < 1e-4 ? "%e" : "%.6g", value);
+        return text;
+    }
+
+private:
+    std::FILE* file_;
+    long lines_ = 0;
+};
+
+void writeExporter(const std::string& path) {
+    const double pi = 3.14159265358979323846;
+    std::mt19937 random(2024);
+    std::uniform_real_distribution<double> noise(-3e-5, 3e-5);
+    ExporterText out(path);
+    out.line("# Exported mesh");
+    out.line("mtllib torus.mtl");
+    out.line("o Torus");
+    for (int j = 0; j < kRing; ++j)
+        for (int i = 0; i < kRing; ++i) {
+            const double u = 2 * pi * i / kRing, v = 2 * pi * j / kRing, w = 3.0 + std::cos(v);
+            out.line("v " + ExporterText::number(12.5 * w * std::cos(u) + noise(random)) + " " +
+                     ExporterText::number(12.5 * std::sin(v) - 0.75) + " " +
+                     ExporterText::number(12.5 * w * std::sin(u) + noise(random)));
+        }
+    // The seam repeats its first row and column with u or v of 1.
+    for (int j = 0; j <= kRing; ++j)
+        for (int i = 0; i <= kRing; ++i)
+            out.line("vt " + ExporterText::number(static_cast<double>(i) / kRing) + " " +
+                     ExporterText::number(static_cast<double>(j) / kRing));
+    for (int j = 0; j < kRing; ++j)
+        for (int i = 0; i < kRing; ++i) {
+            const double u = 2 * pi * i / kRing, v = 2 * pi * j / kRing;
+            // Float noise where a component should be zero, as in real exports.
+            const auto component = [&](double c) { return std::fabs(c) < 1e-3 ? noise(random) : c; };
+            out.line("vn " + ExporterText::number(component(std::cos(v) * std::cos(u))) + " " +
+                     ExporterText::number(component(std::sin(v))) + " " +
+                     ExporterText::number(component(std::cos(v) * std::sin(u))));
+        }
+    out.line("g Torus_Surface");
+    out.line("usemtl Material.001");
+    out.line("s 1");
+    char face[128];
+    for (int j = 0; j < kRing; ++j)
+        for (int i = 0; i < kRing; ++i) {
+            const auto position = [](int a, int b) { return b % kRing * kRing + a % kRing + 1; };
+            const auto texture = [](int a, int b) { return b * (kRing + 1) + a + 1; };
+            const int p[4] = {position(i, j), position(i + 1, j), position(i + 1, j + 1), position(i, j + 1)};
+            const int t[4] = {texture(i, j), texture(i + 1, j), texture(i + 1, j + 1), texture(i, j + 1)};
+            std::snprintf(face, sizeof face, "f %d/%d/%d %d/%d/%d %d/%d/%d", p[0], t[0], p[0], p[1], t[1], p[1],
+                          p[2], t[2], p[2]);
+            out.line(face);
+            std::snprintf(face, sizeof face, "f %d/%d/%d %d/%d/%d %d/%d/%d", p[0], t[0], p[0], p[2], t[2], p[2],
+                          p[3], t[3], p[3]);
+            out.line(face);
+        }
+}
+
+// Loads with the trace going to `traceFd` (/dev/null unless given); returns the triangle count.
+int32_t loadQuietly(const std::string& path, float** vertices, int traceFd = -1) {
     static const int devNull = open("/dev/null", O_WRONLY);
     std::fflush(stdout);
     const int saved = dup(1);
-    dup2(devNull, 1);
-    const int32_t count = loadObjMesh(meshPath.c_str(), vertices);
+    dup2(traceFd >= 0 ? traceFd : devNull, 1);
+    const int32_t count = loadObjMesh(path.c_str(), vertices);
     std::fflush(stdout);
     dup2(saved, 1);
     close(saved);
     return count;
 }
 
-int32_t loadWithTinyObj(float** vertices) {
+int32_t loadWithTinyObj(const std::string& path, float** vertices) {
     tinyobj::attrib_t attrib;
     std::vector<tinyobj::shape_t> shapes;
     std::vector<tinyobj::material_t> materials;
     std::string warn, err;
-    if (!tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, meshPath.c_str(), nullptr, true)) std::abort();
+    if (!tinyobj::LoadObj(&attrib, &shapes, &materials, &warn, &err, path.c_str(), nullptr, true)) std::abort();
     size_t corners = 0;
     for (const auto& s : shapes) corners += s.mesh.indices.size();
     float* out = static_cast<float*>(std::malloc(corners * 8 * sizeof(float)));
@@ -83,41 +165,65 @@ int32_t loadWithTinyObj(float** vertices) {
     return static_cast<int32_t>(corners / 3);
 }
 
-void BM_loadObjMesh(benchmark::State& state) {
+void BM_loadObjMesh(benchmark::State& state, const std::string* path) {
     for (auto _ : state) {
         float* vertices = nullptr;
-        benchmark::DoNotOptimize(loadQuietly(&vertices));
+        benchmark::DoNotOptimize(loadQuietly(*path, &vertices));
         std::free(vertices);
     }
 }
-BENCHMARK(BM_loadObjMesh)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_loadObjMesh, grid, &gridPath)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_loadObjMesh, exporter, &exporterPath)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-void BM_tinyobjloader(benchmark::State& state) {
+void BM_tinyobjloader(benchmark::State& state, const std::string* path) {
     for (auto _ : state) {
         float* vertices = nullptr;
-        benchmark::DoNotOptimize(loadWithTinyObj(&vertices));
+        benchmark::DoNotOptimize(loadWithTinyObj(*path, &vertices));
         std::free(vertices);
     }
 }
-BENCHMARK(BM_tinyobjloader)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_tinyobjloader, grid, &gridPath)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_tinyobjloader, exporter, &exporterPath)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// Both loaders must build the same array, or the race means nothing.
-void checkSameArrays() {
+// Both loaders must build the same array, or the race means nothing; and the
+// trace must be, byte for byte, what printf(" %f | ") prints for every triangle.
+bool sameResults(const std::string& path, int32_t triangles, const std::string& tracePath) {
+    const int traceFd = open(tracePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     float *ours = nullptr, *theirs = nullptr;
-    const int32_t n = loadQuietly(&ours);
-    const int32_t m = loadWithTinyObj(&theirs);
-    if (n != m || n != 2 * (kSide - 1) * (kSide - 1)) {
-        std::fprintf(stderr, "triangle counts differ: %d vs %d\n", n, m);
-        std::exit(1);
-    }
-    for (size_t i = 0; i < static_cast<size_t>(n) * 24; ++i) {
+    const int32_t n = loadQuietly(path, &ours, traceFd);
+    close(traceFd);
+    const int32_t m = loadWithTinyObj(path, &theirs);
+    bool same = n == m && n == triangles;
+    if (!same) std::fprintf(stderr, "%s: triangle counts differ: %d, %d, %d\n", path.c_str(), n, m, triangles);
+    for (size_t i = 0; same && i < static_cast<size_t>(n) * 24; ++i) {
         if (std::fabs(ours[i] - theirs[i]) > 1e-6f * (1.0f + std::fabs(ours[i]))) {
-            std::fprintf(stderr, "arrays differ at float %zu: %g vs %g\n", i, ours[i], theirs[i]);
-            std::exit(1);
+            std::fprintf(stderr, "%s: arrays differ at float %zu: %g vs %g\n", path.c_str(), i, ours[i],
+                         theirs[i]);
+            same = false;
         }
     }
+    std::string expected;
+    char text[192];
+    for (size_t t = 0; same && t < static_cast<size_t>(n); ++t) {
+        const float* first = ours + 24 * t;
+        std::snprintf(text, sizeof text, " %f |  %f |  %f | \n", static_cast<double>(first[0]),
+                      static_cast<double>(first[6]), static_cast<double>(first[5]));
+        expected += text;
+    }
+    std::string trace;
+    if (std::FILE* in = std::fopen(tracePath.c_str(), "rb")) {
+        size_t got;
+        while ((got = std::fread(text, 1, sizeof text, in)) > 0) trace.append(text, got);
+        std::fclose(in);
+    }
+    if (same && trace != expected) {
+        std::fprintf(stderr, "%s: the trace differs from printf's\n", path.c_str());
+        same = false;
+    }
+    std::remove(tracePath.c_str());
     std::free(ours);
     std::free(theirs);
+    return same;
 }
 
 }  // namespace
@@ -125,13 +231,21 @@ void checkSameArrays() {
 int main(int argc, char** argv) {
     char dir[] = "/tmp/contrail-bench-XXXXXX";
     if (!mkdtemp(dir)) return 1;
-    meshPath = std::string(dir) + "/grid.obj";
-    writeMesh(meshPath);
-    checkSameArrays();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::remove(meshPath.c_str());
+    gridPath = std::string(dir) + "/grid.obj";
+    exporterPath = std::string(dir) + "/exporter.obj";
+    writeGrid(gridPath);
+    writeExporter(exporterPath);
+    int status = 0;
+    if (!sameResults(gridPath, 2 * (kSide - 1) * (kSide - 1), std::string(dir) + "/trace.txt") ||
+        !sameResults(exporterPath, 2 * kRing * kRing, std::string(dir) + "/trace.txt")) {
+        status = 1;
+    } else {
+        benchmark::Initialize(&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    }
+    std::remove(gridPath.c_str());
+    std::remove(exporterPath.c_str());
     rmdir(dir);
-    return 0;
+    return status;
 }

@@ -12,12 +12,13 @@
 
 #include <cstdint>
 
-// Loads `fileName` into a new malloc'ed array of 24 floats per triangle, stored
-// in *outVertices (the caller frees it). Returns the number of triangles, one
-// per line starting with "f", or -1 (and leaves *outVertices alone) when the
-// file cannot be opened. Faces whose nine indices cannot all be read or do not
-// name existing records become all-zero triangles; numbers missing from a
-// vertex record read as 0.
+// Loads `fileName` ("\" or "/" between folders) into a new malloc'ed array of
+// 24 floats per triangle, stored in *outVertices (the caller frees it). Returns
+// the number of triangles, one per line starting with "f", or -1 (and leaves
+// *outVertices alone) when the file cannot be opened; anything but a regular
+// file (a pipe, device or folder) counts as such, without being waited on.
+// Faces whose nine indices cannot all be read or do not name existing records
+// become all-zero triangles; numbers missing from a vertex record read as 0.
 int32_t loadObjMesh(const char* fileName, float** outVertices);
 
 // Degrees of the next tumble-mode rotation about x; 90 at start, one more

@@ -17,13 +17,13 @@ std::string nativePath(const char* path) {
 
 MappedFile::MappedFile(const char* path) {
     if (!path) return;
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer,
-    // and some devices wait too; such files are refused below as not regular.
-    const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // O_NONBLOCK: opening a named pipe would otherwise wait for a writer, and
+    // some devices wait too. It has no effect on a regular file's mapping.
+    const int fd = ::open(nativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return;
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-        static_cast<uintmax_t>(info.st_size) <= SIZE_MAX) {
+    opened_ = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (opened_ && info.st_size > 0 && static_cast<uintmax_t>(info.st_size) <= SIZE_MAX) {
         const size_t length = static_cast<size_t>(info.st_size);
         int flags = MAP_PRIVATE;
 #ifdef MAP_POPULATE

@@ -23,7 +23,8 @@ MappedFile::MappedFile(const char* path) {
     const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     LARGE_INTEGER length{};
-    if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &length) && length.QuadPart > 0 &&
+    opened_ = GetFileType(file) == FILE_TYPE_DISK;
+    if (opened_ && GetFileSizeEx(file, &length) && length.QuadPart > 0 &&
         static_cast<unsigned long long>(length.QuadPart) <= SIZE_MAX) {
         // An empty file cannot be mapped; the size check above says so first.
         const HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);

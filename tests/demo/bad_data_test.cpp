@@ -40,11 +40,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Opening a picture or the mesh still waits for a writer when it is a FIFO.
-// Until those opens stop waiting, a row that blocks is skipped (and named);
-// after that, set this to false so that blocking fails the row.
-constexpr bool kPipesMayBlock = true;
-
 enum class Kind { Music, Mesh, Picture, SkyFace };
 enum class Damage { Missing, Empty, Half, RandomBytes, OtherSize, Pipe };
 
@@ -307,13 +302,7 @@ TEST_P(BadData, ShowsTheRightBoxesAndEndsOnlyWhereItMust) {
     RecordProperty("boxes", boxes);
     RecordProperty("statuses", ::testing::PrintToString(seen.statuses));
 
-    if (blocked) {
-        if (kPipesMayBlock)
-            GTEST_SKIP() << file.path
-                         << " as a FIFO: the open waits for a writer (pictures and the mesh are not yet"
-                            " opened without blocking)";
-        FAIL() << file.path << " as a FIFO: the open waited for a writer";
-    }
+    if (blocked) FAIL() << file.path << " as a FIFO: the open waited for a writer";
     const Outcome want = expected(file, damageKind);
     EXPECT_EQ(seen.boxes, want.boxes);
     EXPECT_EQ(seen.statuses, want.statuses);

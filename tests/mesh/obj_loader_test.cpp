@@ -1,12 +1,21 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/un.h>
+#endif
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mesh/mesh.h"
@@ -143,7 +152,8 @@ TEST(ObjLoader, NumbersReadAsScanfReadsThem) {
         "0", "-0", "1", "+3", "-2.5", "1e3", "1.5E-3", ".5", "5.", "-.75e+2", "3.4028235e38", "3.5e38",
         "1e39", "-1e39", "1.17549435e-38", "1.4e-45", "7e-46", "1e-50", "0x1p3", "-0x1.8p-1", "0x", "inf",
         "-Infinity", "nan", "0.1000000000000000055511151231257827", "16777217", "2.5abc", "1e",
-        "123456789012345678901234567890", "00000000000000000000000000000000000000001.5"};
+        "123456789012345678901234567890", "00000000000000000000000000000000000000001.5", "1,5", "1.5.5",
+        "-5-", "--5", "5e", "12345678.5", "1.12345678", "\t7", " 7", "7\t8", "-0.0000001"};
     std::mt19937 random(99);
     char number[64];
     for (int i = 0; i < 40000; ++i) {
@@ -152,6 +162,14 @@ TEST(ObjLoader, NumbersReadAsScanfReadsThem) {
         std::snprintf(number, sizeof number, "%s%.*f", i % 2 ? "-" : "", static_cast<int>(random() % 12), magnitude);
         texts.push_back(number);
     }
+    // As exporters write them: six significant digits, small ones with an exponent.
+    for (int i = 0; i < 20000; ++i) {
+        const double value = std::ldexp(static_cast<double>(random()) / 4294967296.0 - 0.5,
+                                        static_cast<int>(random() % 60) - 40);
+        std::snprintf(number, sizeof number, i % 2 ? "%e" : "%.6g", value);
+        texts.push_back(number);
+    }
+    // Each text is followed by two more numbers, whose reading depends on where the first ends.
     std::string obj = "vt 0 0\nvn 0 0 1\n";
     for (const std::string& t : texts) obj += "v " + t + " 0 0\n";
     for (size_t i = 1; i <= texts.size(); ++i) obj += "f " + std::to_string(i) + "/1/1 1/1/1 1/1/1\n";
@@ -159,10 +177,13 @@ TEST(ObjLoader, NumbersReadAsScanfReadsThem) {
     ASSERT_EQ(m.count, static_cast<int32_t>(texts.size()));
     int mismatches = 0;
     for (size_t i = 0; i < texts.size(); ++i) {
-        float expected = 0.0f;
-        std::sscanf(texts[i].c_str(), "%e", &expected);
-        if (std::memcmp(&m.floats[24 * i], &expected, sizeof expected) != 0 && ++mismatches < 5)
-            ADD_FAILURE() << texts[i] << ": " << m.floats[24 * i] << " vs " << expected;
+        float expected[3] = {};
+        std::sscanf((texts[i] + " 0 0").c_str(), "%e %e %e", &expected[0], &expected[1], &expected[2]);
+        if (std::memcmp(&m.floats[24 * i], expected, sizeof expected) != 0 && ++mismatches < 5) {
+            ADD_FAILURE() << texts[i] << ": " << m.floats[24 * i] << " " << m.floats[24 * i + 1] << " "
+                          << m.floats[24 * i + 2] << " vs " << expected[0] << " " << expected[1] << " "
+                          << expected[2];
+        }
     }
     EXPECT_EQ(mismatches, 0);
 }
@@ -188,22 +209,31 @@ TEST(ObjLoader, TraceTextEqualsPrintf) {
         obj += std::string("v ") + number + " 0 0\nvt " + number + " 0\nvn 0 0 " + number + "\n";
     }
     std::string expected;
-    for (size_t i = 1; i <= values.size(); ++i) {
-        const std::string k = std::to_string(i);
-        obj += "f " + k + "/" + k + "/" + k + " 1/1/1 1/1/1\n";
-        for (int rep = 0; rep < 3; ++rep) {
-            std::snprintf(number, sizeof number, " %f | ", static_cast<double>(values[i - 1]));
+    size_t faces = 0;
+    const auto face = [&](size_t p, size_t t, size_t n) {
+        obj += "f " + std::to_string(p) + "/" + std::to_string(t) + "/" + std::to_string(n) + " 1/1/1 1/1/1\n";
+        for (size_t k : {p, t, n}) {
+            std::snprintf(number, sizeof number, " %f | ", static_cast<double>(values[k - 1]));
             expected += number;
         }
         expected += "\n";
+        ++faces;
+    };
+    for (size_t i = 1; i <= values.size(); ++i) {
+        face(i, i, i);
+        // Again from the same corner, then from a corner that differs in its texture coordinate only.
+        if (i % 2 == 0) {
+            face(i, i, i);
+            face(i, 1, i);
+        }
     }
     const Loaded m = load(obj);
-    ASSERT_EQ(m.count, static_cast<int32_t>(values.size()));
-    ASSERT_EQ(lineCount(m.trace), values.size());
+    ASSERT_EQ(m.count, static_cast<int32_t>(faces));
+    ASSERT_EQ(lineCount(m.trace), faces);
     size_t at = 0;
-    for (size_t line = 0; line < values.size(); ++line) {
+    for (size_t line = 0; line < faces; ++line) {
         const size_t a = m.trace.find('\n', at), b = expected.find('\n', at);
-        ASSERT_EQ(m.trace.substr(at, a - at), expected.substr(at, b - at)) << "value " << values[line];
+        ASSERT_EQ(m.trace.substr(at, a - at), expected.substr(at, b - at)) << "line " << line;
         at = a + 1;
     }
 }
@@ -217,9 +247,50 @@ TEST(ObjLoader, MissingFileLeavesThePointerAlone) {
     EXPECT_EQ(vertices, &sentinel);
 }
 
+#ifndef _WIN32  // no named pipes or socket files there
+// Only regular files are read: a named pipe, socket, folder or device counts as
+// a file that cannot be opened, and none of them may keep the loader waiting.
+TEST(ObjLoaderHostile, OnlyRegularFilesAreOpened) {
+    const std::string dir = testassets::makeScratchDir();
+    const std::string pipePath = dir + "/pipe.obj", socketPath = dir + "/socket.obj";
+    ASSERT_EQ(mkfifo(pipePath.c_str(), 0600), 0);
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    const struct {
+        const char* what;
+        std::string path;
+    } rows[] = {{"named pipe", pipePath}, {"socket", socketPath}, {"folder", dir},
+                {"null device", "/dev/null"}, {"zero device", "/dev/zero"}};
+    for (const auto& row : rows) {
+        float sentinel = 0.0f;
+        float* vertices = &sentinel;
+        std::promise<int32_t> loaded;
+        std::future<int32_t> result = loaded.get_future();
+        std::thread loader([&] { loaded.set_value(loadObjMesh(row.path.c_str(), &vertices)); });
+        if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            ADD_FAILURE() << row.what << " kept the loader waiting";
+            // A writer that comes and goes lets a waiting open of the pipe return.
+            const int writer = open(row.path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) close(writer);
+        }
+        loader.join();
+        EXPECT_EQ(result.get(), -1) << row.what;
+        EXPECT_EQ(vertices, &sentinel) << row.what;
+        if (vertices != &sentinel) std::free(vertices);
+    }
+    close(listener);
+}
+#endif
+
 // Faces that do not name existing records keep their place in the count but
 // become all-zero triangles; nothing is read out of bounds (the sanitizer
 // build checks that).
+
 TEST(ObjLoaderHostile, BadFacesBecomeEmptyTriangles) {
     const std::string records = "v 1 2 3\nv 4 5 6\nvt 0.5 0.5\nvn 0 0 1\n";
     const char* faces[] = {
@@ -227,18 +298,24 @@ TEST(ObjLoaderHostile, BadFacesBecomeEmptyTriangles) {
         "f 1/1/2 1/1/1 2/1/1",   "f 1/1/1 1/1/1",        "f 1//1 2//1 1//1",      "f 1 2 1",
         "f",                     "foo",                  "f 1/1/1 2/1/1 99999999999/1/1",
         "f 1/1/1 2/1/1 1/1/999999999999999999999999999999999999",
+        "f 1/1/1 2/1/1 12345678/1/1",                    "f 1/1/1 2/1/1 1/1/1000000000",
+        "f 1/1/1 2/1/1 1.1/1",
         "f 1/1/1 2/1/1 2/1/",    "f 1/ 1/1 2/1/1 1/1/1 x",  // %d skips the blank after '/'
     };
-    std::string obj = records;
-    for (const char* f : faces) obj += std::string(f) + "\n";
-    const Loaded m = load(obj);
-    ASSERT_EQ(m.count, static_cast<int32_t>(std::size(faces)));
-    for (size_t t = 0; t + 1 < std::size(faces); ++t) {
-        for (int c = 0; c < 3; ++c)
-            EXPECT_EQ(corner(m, static_cast<int>(t), c), std::vector<float>(8, 0.0f)) << faces[t];
+    // Long lines after the faces let the loader take its short cuts for them.
+    for (const std::string& tail : {std::string(), "# " + std::string(200, '-') + "\n"}) {
+        std::string obj = records;
+        for (const char* f : faces) obj += std::string(f) + "\n";
+        const Loaded m = load(obj + tail);
+        ASSERT_EQ(m.count, static_cast<int32_t>(std::size(faces)));
+        for (size_t t = 0; t + 1 < std::size(faces); ++t) {
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(corner(m, static_cast<int>(t), c), std::vector<float>(8, 0.0f)) << faces[t];
+        }
+        EXPECT_EQ(corner(m, static_cast<int>(std::size(faces)) - 1, 1),
+                  (std::vector<float>{4, 5, 6, 0, 0, 1, 0.5f, 0.5f}));
+        EXPECT_EQ(lineCount(m.trace), std::size(faces));
     }
-    EXPECT_EQ(corner(m, static_cast<int>(std::size(faces)) - 1, 1), (std::vector<float>{4, 5, 6, 0, 0, 1, 0.5f, 0.5f}));
-    EXPECT_EQ(lineCount(m.trace), std::size(faces));
 }
 
 TEST(ObjLoaderHostile, TruncatedRecordsReadWhatIsThere) {
