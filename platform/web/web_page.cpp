@@ -52,7 +52,7 @@ Page page;
 
 EM_JS(int, jsOptionInt, (const char* name, int fallback), {
     var v = (Module['contrailOptions'] || {})[UTF8ToString(name)];
-    return typeof v == = 'number' && isFinite(v) ? v : fallback;
+    return typeof v == 'number' && isFinite(v) ? v : fallback;
 });
 EM_JS(int, jsSnapCount, (), { return ((Module['contrailOptions'] || {})['snap'] || []).length; });
 EM_JS(int, jsSnapAt, (int i), { return Module['contrailOptions']['snap'][i]; });
@@ -65,8 +65,7 @@ EM_JS(void, jsEnded, (int status, const char* why), {
 });
 EM_JS(void, jsSnapshot, (int clockMs, double frame, const uint8_t* rgba, int width, int height), {
     var snaps = Module['contrailSnapshots'] = Module['contrailSnapshots'] || {};
-    snaps[clockMs] =
-        {frame : frame, width : width, height : height, rgba : HEAPU8.slice(rgba, rgba + width * height * 4)};
+    snaps[clockMs] = {frame: frame, width: width, height: height, rgba: HEAPU8.slice(rgba, rgba + width * height * 4)};
 });
 
 int64_t clockOfFrame(int64_t n) { return n * 1000 / page.fps; }
