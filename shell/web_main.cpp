@@ -12,6 +12,7 @@ namespace {
 
 void freshProcess() {
     resetShell();
+    fullscreen = false;       // the new show stays in the page, like the first; F1 goes full-screen
     demoState = DemoState{};  // the last show's objects are abandoned, as at a process's end
     std::srand(1);            // the particles' trail starts as in a new process
 }

@@ -15,6 +15,8 @@ const PlatformApi* webPlatform();
 
 // Puts a message on the web window's queue (the page's close, for one).
 void webPostMessage(uint32_t message, uintptr_t wParam);
+// A new animation frame begins (see the key-up rule in web_platform.cpp).
+void webNewFrame();
 
 // What the page loop drives: the shell's loop in steps, plus what the page
 // needs to restart the show and to say where it is.

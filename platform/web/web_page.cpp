@@ -96,6 +96,7 @@ void snapshot() {
 }
 
 void frame() {
+    webNewFrame();
     const bool fixed = page.fps > 0;
     bool keep = true;
     if (fixed) {
@@ -142,7 +143,7 @@ void runPage(const PageHooks& hooks) {
     page.hooks = hooks;
     page.fps = std::clamp(jsOptionInt("fps", 0), 0, 1000);
     if (page.fps > 0) {
-        page.stopMs = std::clamp(jsOptionInt("stop", show::kEndMs - 1), 0, show::kEndMs - 1);
+        page.stopMs = std::clamp(jsOptionInt("stop", show::kEndMs), 0, show::kEndMs);
         page.skip = jsOptionInt("skip", 0) != 0;
         for (int i = 0, n = jsSnapCount(); i < n; ++i) {
             const int ms = jsSnapAt(i);

@@ -7,7 +7,9 @@
 // from the page's keydown/keyup events: a DOM keyCode is already the Win32
 // virtual-key code, so they go into the queue unchanged. Full-screen display is
 // the Fullscreen API on the canvas's stage.
-// LIMITATIONS: a browser grants full-screen only right after a key or click, so
+// LIMITATIONS: a frame can take longer than a key tap (SwiftShader draws the
+// first flight at about 10 frames a second), so a key released in the frame
+// it went down in stays down until the next frame. A browser grants full-screen only right after a key or click, so
 // the first window (made at page load) is refused full-screen and goes on in
 // the page, answering the shell's question with Yes; F1 asks again inside its
 // gesture. While full-screen the browser keeps Escape to itself (it leaves
@@ -43,6 +45,7 @@ struct WebWindowSystem {
     bool listening = false;
     int cursorCount = 0;
     std::deque<Message> queue;
+    bool downThisFrame[256] = {};  // keys whose key-down was taken in this frame
 };
 WebWindowSystem ws;
 
@@ -202,7 +205,12 @@ const PlatformApi api = {
     .peekMessage =
         [](Message* message) {
             if (ws.queue.empty()) return false;
-            *message = ws.queue.front();
+            const Message& next = ws.queue.front();
+            // A tap shorter than a frame would be pressed and released before
+            // the loop ever looks at the keys; its key-up waits a frame.
+            if (next.message == WM_KEYUP && next.wParam < 256 && ws.downThisFrame[next.wParam]) return false;
+            if (next.message == WM_KEYDOWN && next.wParam < 256) ws.downThisFrame[next.wParam] = true;
+            *message = next;
             ws.queue.pop_front();
             return true;
         },
@@ -222,5 +230,9 @@ const PlatformApi api = {
 const PlatformApi* webPlatform() { return &api; }
 
 void webPostMessage(uint32_t message, uintptr_t wParam) { post(message, wParam); }
+
+void webNewFrame() {
+    for (bool& down : ws.downThisFrame) down = false;
+}
 
 }  // namespace plat
