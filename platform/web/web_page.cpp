@@ -65,7 +65,8 @@ EM_JS(void, jsEnded, (int status, const char* why), {
 });
 EM_JS(void, jsSnapshot, (int clockMs, double frame, const uint8_t* rgba, int width, int height), {
     var snaps = Module['contrailSnapshots'] = Module['contrailSnapshots'] || {};
-    snaps[clockMs] = {frame: frame, width: width, height: height, rgba: HEAPU8.slice(rgba, rgba + width * height * 4)};
+    snaps[clockMs] = {frame: frame, width: width, height: height,
+                      rgba: HEAPU8.slice(rgba, rgba + width * height * 4)};
 });
 
 int64_t clockOfFrame(int64_t n) { return n * 1000 / page.fps; }

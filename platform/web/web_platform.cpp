@@ -9,13 +9,14 @@
 // the Fullscreen API on the canvas's stage.
 // LIMITATIONS: a frame can take longer than a key tap (SwiftShader draws the
 // first flight at about 10 frames a second), so a key released in the frame
-// it went down in stays down until the next frame. A browser grants full-screen only right after a key or click, so
-// the first window (made at page load) is refused full-screen and goes on in
-// the page, answering the shell's question with Yes; F1 asks again inside its
-// gesture. While full-screen the browser keeps Escape to itself (it leaves
-// full-screen). Destroying the window or context releases nothing of WebGL:
-// textures of an earlier set-up are abandoned, as the desktop abandons them.
-// Message boxes go to the console; a question is answered Yes.
+// it went down in stays down until the next frame. A browser grants
+// full-screen only right after a key or click, so the first window (made at
+// page load) is refused full-screen and goes on in the page, answering the
+// shell's question with Yes; F1 asks again inside its gesture. While
+// full-screen the browser keeps Escape to itself (it leaves full-screen).
+// Destroying the window or context releases nothing of WebGL: textures of an
+// earlier set-up are abandoned, as the desktop abandons them. Message boxes
+// go to the console; a question is answered Yes.
 // DEPENDENCIES: emscripten html5.h, GLFW 3 (-sUSE_GLFW=3), the page's
 // #stage element around the canvas.
 #include "platform/web/web.h"

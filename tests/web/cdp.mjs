@@ -125,7 +125,8 @@ class Page {
     async navigate(url) { await this.send('Page.navigate', { url }); }
 
     async evaluate(expression) {
-        const r = await this.send('Runtime.evaluate', { expression, returnByValue: true, awaitPromise: true });
+        const r = await this.send('Runtime.evaluate',
+            { expression, returnByValue: true, awaitPromise: true });
         if (r.exceptionDetails) throw new Error(`evaluate failed: ${r.exceptionDetails.text}`);
         return r.result.value;
     }

@@ -50,7 +50,8 @@ function readPng(file) {
         const filter = raw[y * (stride + 1)];
         const line = Buffer.from(raw.subarray(y * (stride + 1) + 1, (y + 1) * (stride + 1)));
         for (let i = 0; i < stride; ++i) {
-            const a = i >= channels ? line[i - channels] : 0, b = prev[i], c = i >= channels ? prev[i - channels] : 0;
+            const a = i >= channels ? line[i - channels] : 0, b = prev[i];
+            const c = i >= channels ? prev[i - channels] : 0;
             let add = 0;
             if (filter === 1) add = a;
             else if (filter === 2) add = b;
@@ -84,7 +85,8 @@ function compare(got, want) {
         lit += brightest > 16;
     }
     const pixels = got.length / 3, mean = sum / got.length;
-    return { off, lit, mean, ok: off <= Math.floor(pixels / 200) && off <= 16 + Math.floor(lit / 20) && mean < 1 };
+    const ok = off <= Math.floor(pixels / 200) && off <= 16 + Math.floor(lit / 20) && mean < 1;
+    return { off, lit, mean, ok };
 }
 
 // The snapshot's RGBA rows come bottom-up from glReadPixels.
@@ -115,7 +117,8 @@ try {
         const page = await browser.newPage();
         const started = Date.now();
         await page.navigate(`${url}?fps=60&stop=${ms}&skip=1`);
-        await page.waitFor("window.Module && Module.contrailStatus.state === 'ended'", 120000, `the frame at ${ms} ms`);
+        await page.waitFor("window.Module && Module.contrailStatus.state === 'ended'", 120000,
+            `the frame at ${ms} ms`);
         const status = await page.evaluate('Module.contrailStatus');
         const frame = frameShownAt(ms, 60), name = `frame_${String(frame).padStart(5, '0')}.png`;
         const got = await snapshotRgb(page, ms);
@@ -123,7 +126,8 @@ try {
         if (got) {
             if (outDir) fs.writeFileSync(path.join(outDir, `web_${name}.rgb`), got);
             const r = compare(got, readPng(path.join(goldenDir, name)).rgb);
-            check(r.ok, `${ms} ms: ${name} within tolerance: mean ${r.mean.toFixed(3)}, ${r.off} pixels off by ` +
+            check(r.ok, `${ms} ms: ${name} within tolerance: mean ${r.mean.toFixed(3)}, ` +
+                `${r.off} pixels off by ` +
                 `more than 8 (of ${r.lit} lit), load took ${((Date.now() - started) / 1000).toFixed(1)} s`);
         }
         check(page.errors.length === 0, `${ms} ms: no console error or exception ${page.errors.join(' | ')}`);
@@ -137,16 +141,19 @@ try {
     await page.navigate(url);
     await page.waitFor("window.Module && Module.contrailStatus.state === 'waiting'", 30000, 'the title card');
     let s = await page.evaluate('Module.contrailStatus');
-    console.log(`info runtime ready ${s.mainMs.toFixed(0)} ms after navigation, first frame ${s.firstFrameMs.toFixed(0)} ms`);
+    console.log(`info runtime ready ${s.mainMs.toFixed(0)} ms after navigation, ` +
+        `first frame ${s.firstFrameMs.toFixed(0)} ms`);
     await sleep(500);
-    check(await page.evaluate('Module._contrail_page_clock()') === 0, 'before the start the clock stands at 0');
+    check(await page.evaluate('Module._contrail_page_clock()') === 0,
+        'before the start the clock stands at 0');
     await page.click(400, 300);
     await page.waitFor('Module._contrail_page_clock() > 0', 10000, 'the music to start');
     const a = await page.evaluate('[Module._contrail_page_clock(), performance.now()]');
     await sleep(5000);
     const b = await page.evaluate('[Module._contrail_page_clock(), performance.now()]');
     const speed = (b[0] - a[0]) / (b[1] - a[1]);
-    check(Math.abs(speed - 1) <= 0.02, `the clock keeps real time over 5 s: ${speed.toFixed(4)} of the page's clock`);
+    check(Math.abs(speed - 1) <= 0.02,
+        `the clock keeps real time over 5 s: ${speed.toFixed(4)} of the page's clock`);
     await page.waitFor('Module.contrailStatus.clockMs >= 8000', 15000, 'a frame at 8 s');
     s = await page.evaluate('Module.contrailStatus');
     check(s.phase === 1, `the frame at ${s.clockMs} ms is the first flight (phase ${s.phase})`);
@@ -164,7 +171,8 @@ try {
     check(later[0] === still[0] && later[1] === still[1] && later[2] === 'Play again',
         `after the end nothing moves (clock ${later[0]} ms, ${later[1]} frames) and "Play again" is offered`);
     await page.click(400, 300);
-    await page.waitFor("Module.contrailStatus.state === 'playing' && Module.contrailStatus.frames > 5", 10000, 'play again');
+    await page.waitFor("Module.contrailStatus.state === 'playing' && Module.contrailStatus.frames > 5",
+        10000, 'play again');
     await page.waitFor('Module._contrail_page_clock() > 500', 10000, 'the music to start again');
     s = await page.evaluate('Module.contrailStatus');
     check(s.phase === 0 && s.clockMs < 7000, `play again starts at the title card (${s.clockMs} ms)`);
