@@ -192,38 +192,70 @@ intptr_t WndProc(Handle window, uint32_t message, uintptr_t wParam, intptr_t lPa
     return platform().defWindowProc(window, message, wParam, lParam);
 }
 
-int WinMain(Handle, Handle, char*, int) {
-    const PlatformApi& p = platform();
+namespace {
+
+// The loop's state between passes: the one message record (its wParam is the
+// exit status after Escape or a close), and how the loop ended.
+struct Loop {
     Message msg;
-    bool done = false;
+    bool done = false;    // Escape was seen
+    bool release = true;  // the window is still there for shellEnd to release
+    int status = 0;       // the status when the window could not be (re)made
+};
+Loop loop;
 
+}  // namespace
+
+bool shellStart() {
+    loop = Loop{};
     // A window that cannot be made is a failure, so the status says so.
-    if (!createGLWindow(kTitle, show::kWidth, show::kHeight, show::kBits, fullscreen)) return 1;
+    if (createGLWindow(kTitle, show::kWidth, show::kHeight, show::kBits, fullscreen)) return true;
+    loop.release = false;
+    loop.status = 1;
+    return false;
+}
 
-    while (true) {
-        if (p.peekMessage(&msg)) {
-            if (msg.message == WM_QUIT) break;
-            p.translateMessage(msg);
-            p.dispatchMessage(msg);
-            continue;
-        }
-        if (active) {
-            if (keys[VK_ESCAPE]) {
-                done = true;
-            } else {
-                scene.drawScene();
-                p.swapBuffers(hDC);
-            }
-        }
-        if (keys[VK_F1]) {
-            keys[VK_F1] = false;
-            killGLWindow();
-            fullscreen = !fullscreen;
-            if (!createGLWindow(kTitle, show::kWidth, show::kHeight, show::kBits, fullscreen)) return 1;
-        }
-        if (done) break;
+bool runOnePass(bool* queueWasEmpty) {
+    const PlatformApi& p = platform();
+    if (queueWasEmpty) *queueWasEmpty = false;
+    if (p.peekMessage(&loop.msg)) {
+        if (loop.msg.message == WM_QUIT) return false;
+        p.translateMessage(loop.msg);
+        p.dispatchMessage(loop.msg);
+        return true;
     }
+    if (queueWasEmpty) *queueWasEmpty = true;
+    if (active) {
+        if (keys[VK_ESCAPE]) {
+            loop.done = true;
+        } else {
+            scene.drawScene();
+            p.swapBuffers(hDC);
+        }
+    }
+    if (keys[VK_F1]) {
+        keys[VK_F1] = false;
+        killGLWindow();
+        fullscreen = !fullscreen;
+        if (!createGLWindow(kTitle, show::kWidth, show::kHeight, show::kBits, fullscreen)) {
+            loop.release = false;  // nothing is left to release
+            loop.status = 1;
+            return false;
+        }
+    }
+    return !loop.done;
+}
 
+int shellEnd() {
+    if (!loop.release) return loop.status;
+    loop.release = false;
     killGLWindow();
-    return static_cast<int>(msg.wParam);
+    return static_cast<int>(loop.msg.wParam);
+}
+
+int WinMain(Handle, Handle, char*, int) {
+    if (shellStart())
+        while (runOnePass()) {
+        }
+    return shellEnd();
 }

@@ -36,6 +36,14 @@ void setScene(const Scene& scene);
 // Returns the process's exit status.
 int WinMain(plat::Handle instance, plat::Handle previousInstance, char* commandLine, int showCommand);
 
+// WinMain's loop in three steps, for a host that owns the loop (a browser
+// calls one pass per frame): WinMain is shellStart, then runOnePass until it
+// returns false, then shellEnd. A pass either handles one message or, when
+// the queue is empty (*queueWasEmpty set), draws a frame and looks at F1.
+bool shellStart();  // false: no window; shellEnd still gives the status
+bool runOnePass(bool* queueWasEmpty = nullptr);
+int shellEnd();  // releases the window if one is left; the exit status
+
 intptr_t WndProc(plat::Handle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // True when window, context and scene set-up are all in place; otherwise the

@@ -1,0 +1,127 @@
+// web_audio.js - the music on Web Audio, for web_sound.cpp.
+//
+// PLATFORM: a browser page with Web Audio. Each stream's MP3 is decoded whole
+// by decodeAudioData (on an OfflineAudioContext, which needs no gesture); the
+// page's AudioContext is made on the first gesture, when the music may start.
+// A stream's position is the AudioContext's currentTime since its source was
+// started, so it follows what is heard; a stream whose file cannot be decoded
+// keeps the page's clock (performance.now) from the same moment instead.
+// LIMITATIONS: the whole file is decoded into memory before it can play; no
+// position moves before the page's first gesture.
+// DEPENDENCIES: AudioContext, OfflineAudioContext, emscripten's FS.
+mergeInto(LibraryManager.library, {
+  $contrailAudio: {
+    ctx: null,        // made on the first gesture
+    gestured: false,
+    streams: [],
+    // Starts whatever is waiting to play once the page may make sound.
+    kick: function() {
+      if (!contrailAudio.gestured) return;
+      contrailAudio.streams.forEach(function(s) {
+        if (!s.wanted || s.started || s.stopped) return;
+        if (s.buffer && contrailAudio.ctx) {
+          var source = contrailAudio.ctx.createBufferSource();
+          source.buffer = s.buffer;
+          source.connect(contrailAudio.ctx.destination);
+          source.start();
+          s.source = source;
+          s.base = contrailAudio.ctx.currentTime;
+          s.started = true;
+        } else if (s.failed || (s.buffer && !contrailAudio.ctx)) {
+          s.perfBase = performance.now();
+          s.started = true;
+        }
+      });
+    },
+    position: function(s) {
+      if (s.stopped) return s.last;
+      if (!s.started) return 0;
+      var ms = s.source ? (contrailAudio.ctx.currentTime - s.base) * 1000 : performance.now() - s.perfBase;
+      s.last = Math.max(s.last, Math.floor(ms));  // never backwards
+      return s.last;
+    },
+  },
+
+  // The page's first gesture: from here on the music may play.
+  contrail_audio_gesture__deps: ['$contrailAudio'],
+  contrail_audio_gesture: function() {
+    contrailAudio.gestured = true;
+    if (!contrailAudio.ctx) {
+      try {
+        contrailAudio.ctx = new AudioContext({sampleRate: 48000});
+      } catch (e) {
+        console.info('sound: no audio output (' + e.message + '); the music is silent');
+      }
+    }
+    if (contrailAudio.ctx && contrailAudio.ctx.state !== 'running') contrailAudio.ctx.resume();
+    contrailAudio.kick();
+  },
+
+  // Returns the stream's id; decoding goes on in the background.
+  contrail_audio_open__deps: ['$contrailAudio'],
+  contrail_audio_open: function(pathPtr, rate) {
+    var path = UTF8ToString(pathPtr);
+    var s = {path: path, buffer: null, failed: false, wanted: false, started: false, stopped: false,
+             source: null, base: 0, perfBase: 0, last: 0, lengthMs: 0};
+    var id = contrailAudio.streams.push(s) - 1;
+    var fail = function(why) {
+      console.info('sound: cannot play "' + path + '" (' + why + '); the clock runs in silence');
+      s.failed = true;
+      contrailAudio.kick();
+    };
+    var bytes;
+    try {
+      bytes = FS.readFile(path);
+    } catch (e) {
+      fail('no such file');
+      return id;
+    }
+    try {
+      var decoder = new OfflineAudioContext(2, 1, rate);
+      decoder.decodeAudioData(bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.byteLength))
+        .then(function(buffer) {
+          s.buffer = buffer;
+          s.lengthMs = Math.floor(buffer.duration * 1000);
+          contrailAudio.kick();
+        }, function(e) { fail(e && e.message ? e.message : 'cannot decode'); });
+    } catch (e) {
+      fail(e.message);
+    }
+    return id;
+  },
+
+  contrail_audio_play__deps: ['$contrailAudio'],
+  contrail_audio_play: function(id) {
+    var s = contrailAudio.streams[id];
+    if (!s || s.stopped) return;
+    s.wanted = true;
+    contrailAudio.kick();
+  },
+
+  contrail_audio_position__deps: ['$contrailAudio'],
+  contrail_audio_position: function(id) {
+    var s = contrailAudio.streams[id];
+    return s ? contrailAudio.position(s) : 0;
+  },
+
+  contrail_audio_length__deps: ['$contrailAudio'],
+  contrail_audio_length: function(id) {
+    var s = contrailAudio.streams[id];
+    return s ? s.lengthMs : 0;
+  },
+
+  // Silences the stream and holds its clock where it is.
+  contrail_audio_stop__deps: ['$contrailAudio'],
+  contrail_audio_stop: function(id) {
+    var s = contrailAudio.streams[id];
+    if (!s || s.stopped) return;
+    contrailAudio.position(s);
+    s.stopped = true;
+    if (s.source) {
+      s.source.stop();
+      s.source.disconnect();
+      s.source = null;
+    }
+    s.buffer = null;
+  },
+});
