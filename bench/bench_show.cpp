@@ -155,6 +155,7 @@ struct PhaseRecord {
     // program's and all of the drawing thread's, then those of every thread.
     alloccount::Counts first, later;
     uint64_t firstAllThreads = 0, laterAllThreads = 0;
+    double cpuSpentMs = 0;  // every thread's CPU time while drawing (the driver's rasterising threads too)
 };
 
 double emptyFrameMs() {
@@ -176,12 +177,14 @@ void runShow(int fps, std::vector<PhaseRecord>& phases) {
         const alloccount::Counts mine = alloccount::ofThisThread();
         const uint64_t all = alloccount::ofAllThreads();
         const auto start = Clock::now();
+        const double cpuStart = cpuMs(CLOCK_PROCESS_CPUTIME_ID);
         {
             const alloccount::Watch watch;
             drawScene();
             glFinish();
         }
         phase.frame.push_back(msSince(start));
+        phase.cpuSpentMs += cpuMs(CLOCK_PROCESS_CPUTIME_ID) - cpuStart;
         const alloccount::Counts now = alloccount::ofThisThread();
         alloccount::Counts& counts = first ? phase.first : phase.later;
         counts.program += now.program - mine.program;
@@ -210,17 +213,32 @@ void printSetUp(const Times& total, double floorMs) {
     line("total", total);
 }
 
-void printPhases(const std::vector<PhaseRecord>& phases) {
+double sumOf(const std::vector<double>& v) {
+    double sum = 0;
+    for (const double x : v) sum += x;
+    return sum;
+}
+
+void printPhases(const std::vector<PhaseRecord>& phases, int fps) {
     std::printf(
         "\nframe times, ms (frame = drawScene + glFinish; floor = clear + glFinish, just before it)\n");
-    std::printf("  %-16s %6s | %8s %8s %8s | %8s %8s %8s | %s\n", "phase", "frames", "median", "p99", "worst",
-                "floor", "p99", "worst", "median / floor");
+    std::printf("  %-16s %6s | %8s %8s %8s | %8s %8s %8s | %7s | %s\n", "phase", "frames", "median", "p99",
+                "worst", "floor", "p99", "worst", "CPU s", "median / floor");
     for (const PhaseRecord& p : phases) {
         if (p.frame.empty()) continue;
         const Spread f = spreadOf(p.frame), e = spreadOf(p.floor);
-        std::printf("  %-16s %6zu | %8.3f %8.3f %8.3f | %8.3f %8.3f %8.3f | %6.1f\n", p.name, p.frame.size(),
-                    f.median, f.p99, f.worst, e.median, e.p99, e.worst, f.median / e.median);
+        std::printf("  %-16s %6zu | %8.3f %8.3f %8.3f | %8.3f %8.3f %8.3f | %7.2f | %6.1f\n", p.name,
+                    p.frame.size(), f.median, f.p99, f.worst, e.median, e.p99, e.worst, p.cpuSpentMs / 1e3,
+                    f.median / e.median);
     }
+    double drawn = 0, floor = 0, frames = 0;
+    for (const PhaseRecord& p : phases)
+        drawn += sumOf(p.frame) / 1e3, floor += sumOf(p.floor) / 1e3, frames += p.frame.size();
+    const double shown = frames / fps;
+    std::printf(
+        "  all frames drawn in %.2f s, %.2f x as fast as the %.1f s they show (empty frames: %.2f s, %.1f "
+        "x)\n",
+        drawn, shown / drawn, shown, floor, shown / floor);
 }
 
 void printAllocations(const std::vector<PhaseRecord>& phases) {
@@ -274,7 +292,7 @@ int main(int argc, char** argv) {
     std::printf("contrail_bench_show: %d fps, data from %s\n\n", o.fps, o.data.c_str());
     printSetUp(setUp, spreadOf(warm).median);
     if (!o.setUpOnly) {
-        printPhases(phases);
+        printPhases(phases, o.fps);
         printAllocations(phases);
     }
     const double peak = peakRssMb();
