@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <set>
 
 using namespace capture;
@@ -143,18 +144,20 @@ void drawFrame(int64_t n, int fps, bool keep) {
 class FrameReader {
 public:
     FramePtr read(const plat::OffscreenGl& gl, int64_t n) {
-        auto rgb = std::make_shared<const std::vector<uint8_t>>(gl.readRgbTopDown());
-        if (lastRgb_ && *rgb == *lastRgb_) {
-            rgb = lastRgb_;
+        std::shared_ptr<uint8_t> rgba = pool_.take();
+        gl.readRgbaTopDown(rgba.get());
+        if (last_ && std::memcmp(rgba.get(), last_.get(), kFrameBytes) == 0) {
+            rgba = last_;
         } else {
-            lastRgb_ = rgb;
+            last_ = rgba;
             lastPng_ = std::make_shared<EncodedPng>();
         }
-        return std::make_shared<const Frame>(Frame{n, rgb, lastPng_});
+        return std::make_shared<const Frame>(Frame{n, rgba, lastPng_});
     }
 
 private:
-    std::shared_ptr<const std::vector<uint8_t>> lastRgb_;
+    PixelPool pool_;
+    std::shared_ptr<uint8_t> last_;
     std::shared_ptr<EncodedPng> lastPng_;
 };
 

@@ -23,6 +23,7 @@
 namespace capture {
 
 constexpr int kWidth = show::kWidth, kHeight = show::kHeight;
+constexpr size_t kFrameBytes = size_t{kWidth} * kHeight * 4;  // RGBA, top row first
 constexpr int64_t kShowEndMs = show::kEndMs;
 constexpr int kAudioRate = show::kMixRate;
 
@@ -54,6 +55,21 @@ bool writeWav(const std::string& path, int64_t first, int64_t count);
 
 // ---- the frames between the renderer and the writers ------------------------------
 
+// Frame buffers (kFrameBytes each) handed out again once the last holder lets
+// go, so that reading a frame back touches no fresh memory.
+class PixelPool {
+public:
+    std::shared_ptr<uint8_t> take();
+
+private:
+    struct Free {
+        std::mutex m;
+        std::vector<uint8_t*> buffers;
+        ~Free();
+    };
+    std::shared_ptr<Free> free_ = std::make_shared<Free>();
+};
+
 // The cards stand still for seconds: a run of identical frames is compressed
 // once and its bytes written under every frame's name.
 struct EncodedPng {
@@ -63,7 +79,7 @@ struct EncodedPng {
 
 struct Frame {
     int64_t number;
-    std::shared_ptr<const std::vector<uint8_t>> rgb;
+    std::shared_ptr<const uint8_t> rgba;  // kFrameBytes
     std::shared_ptr<EncodedPng> png;
 };
 using FramePtr = std::shared_ptr<const Frame>;
@@ -86,8 +102,8 @@ private:
 
 // ---- png_writer.cpp ---------------------------------------------------------------
 
-// The PNG file of one frame; empty if libpng failed.
-std::string encodePng(const uint8_t* rgb);
+// The PNG file (RGB) of one frame; empty if libpng failed.
+std::string encodePng(const uint8_t* rgba);
 
 // Threads that compress the frames pushed to them and write frame_NNNNN.png
 // into `out`. After a failed write (said on standard error) they write no more.
@@ -109,7 +125,7 @@ private:
 
 // ---- video_encoder.cpp -------------------------------------------------------------
 
-// ffmpeg, reading raw RGB frames through a pipe and the WAV from `out`.
+// ffmpeg, reading the frames (as YUV) through a pipe and the WAV from `out`.
 class VideoEncoder {
 public:
     ~VideoEncoder() { finish(); }

@@ -11,7 +11,7 @@
 
 namespace capture {
 
-std::string encodePng(const uint8_t* rgb) {
+std::string encodePng(const uint8_t* rgba) {
     std::string bytes;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -32,7 +32,8 @@ std::string encodePng(const uint8_t* rgb) {
         png_set_IHDR(png, info, kWidth, kHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                      PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_write_info(png, info);
-        for (int y = 0; y < kHeight; ++y) png_write_row(png, rgb + static_cast<size_t>(y) * kWidth * 3);
+        png_set_filler(png, 0, PNG_FILLER_AFTER);  // the rows carry alpha; the file does not
+        for (int y = 0; y < kHeight; ++y) png_write_row(png, rgba + static_cast<size_t>(y) * kWidth * 4);
         png_write_end(png, nullptr);
     } else {
         bytes.clear();
@@ -58,7 +59,7 @@ void PngWriters::run() {
         char name[32];
         std::snprintf(name, sizeof name, "/frame_%05lld.png", static_cast<long long>(f->number));
         EncodedPng& png = *f->png;
-        std::call_once(png.once, [&] { png.bytes = encodePng(f->rgb->data()); });
+        std::call_once(png.once, [&] { png.bytes = encodePng(f->rgba.get()); });
         if (!failed_ && (png.bytes.empty() || !files::writeFile(out_ + name, png.bytes))) {
             std::fprintf(stderr, "\ncontrail-capture: cannot write %s%s\n", out_.c_str(), name);
             failed_ = true;
