@@ -11,8 +11,7 @@
 // state is new), which no caller can avoid. `mapCode` must have run once the
 // driver is loaded, so the driver's code is known.
 //
-// Under AddressSanitizer, which owns malloc, only operator new is counted, and
-// every one counts as the program's.
+// Under AddressSanitizer, which owns malloc, only operator new is counted.
 #pragma once
 
 #include <execinfo.h>
@@ -66,7 +65,8 @@ inline bool isOwnCode(const void* address) {
 
 // Reads the process's code mappings (Linux). Call it after the GL driver is loaded.
 inline void mapCode() {
-    static const char* const kRuntime[] = {"libc.so", "libstdc++.so", "libgcc_s.so", "libm.so", "ld-linux"};
+    static const char* const kRuntime[] = {"libc.so",  "libstdc++.so", "libgcc_s.so", "libm.so",
+                                           "ld-linux", "libasan.so",   "libubsan.so"};
     const auto self = reinterpret_cast<uintptr_t>(&mapCode);
     std::FILE* maps = std::fopen("/proc/self/maps", "r");
     if (maps == nullptr) return;
@@ -122,13 +122,33 @@ inline void note(const void* caller) {
 
 #ifdef CONTRAIL_ALLOC_COUNT_NEW_ONLY
 
-void* operator new(std::size_t n) {
-    alloccount::allThreads.fetch_add(1, std::memory_order_relaxed);
-    ++alloccount::thisThread.all;
-    if (alloccount::watching) ++alloccount::thisThread.program;
-    if (void* p = std::malloc(n ? n : 1)) return p;
+// The sanitizer pairs every allocation with its release: the forms replaced
+// here all take from and give back to malloc (out of line, so that the
+// compiler does not take free() after operator new for a mistake).
+inline void* countedMalloc(std::size_t n, const void* caller) {
+    alloccount::note(caller);
+    return std::malloc(n ? n : 1);
+}
+__attribute__((noinline)) void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    return countedMalloc(n, __builtin_return_address(0));
+}
+__attribute__((noinline)) void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    return countedMalloc(n, __builtin_return_address(0));
+}
+__attribute__((noinline)) void* operator new(std::size_t n) {
+    if (void* p = operator new(n, std::nothrow)) return p;
     throw std::bad_alloc();
 }
+__attribute__((noinline)) void* operator new[](std::size_t n) {
+    if (void* p = operator new[](n, std::nothrow)) return p;
+    throw std::bad_alloc();
+}
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 #else
 
