@@ -9,7 +9,8 @@
 // tumble follow the frame count) and writes just the frame on screen then.
 //
 // Rendering and reading back stay on this thread, which owns the GL context;
-// PNG compression runs on writer threads and the video encoder in ffmpeg.
+// PNG compression runs on writer threads, and a feeder thread hands the frames
+// to ffmpeg as YUV.
 
 #include "tools/capture/capture.h"
 #include "tools/capture/frame_clock.h"
