@@ -9,6 +9,7 @@
 #include "sound/sound.h"
 
 DemoState demoState;
+void (*initSceneStepDone)(const char* step) = nullptr;
 
 namespace {
 
@@ -78,6 +79,10 @@ void releaseSceneObjects(DemoState& d) {
     d.cubeMap = nullptr;
 }
 
+void stepDone(const char* step) {
+    if (initSceneStepDone) initSceneStepDone(step);
+}
+
 }  // namespace
 
 Phase phaseAt(int32_t t) {
@@ -107,23 +112,32 @@ bool initScene() {
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
     glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+    stepDone("GL state");
 
     d.path = new BezierPath();
     Vec3* points = makePath1Points();
+    stepDone("path");
 
     d.cubeMap = new EnvironmentCubeMap();
+    stepDone("cube map");
     d.titleTexture = loadTexture(show::kTitleCardFile);
+    stepDone("title card");
     d.endTexture = loadTexture(show::kEndCardFile);
+    stepDone("end card");
 
     d.path->build(kControlPoints, points, show::kPathSamples);
+    stepDone("path build");
 
     d.mesh = new Mesh(0.0f, -5.0f, -30.0f);
+    stepDone("mesh");
     d.particles = new ParticleSystem(1000, Colour3f(1.0f, 0.0f, 0.0f), Vec3(0, 0, 7), Vec3(0, 0, 0.25),
                                      Vec3(0, 0, 0));
+    stepDone("particles");
 
     if (!FSOUND_Init(show::kMixRate, 32, 0)) plat::endProcess(-1);
     d.musicStream = FSOUND_Stream_Open(show::kMusicFile, FSOUND_LOOP_OFF, 0, 0);
     FSOUND_Stream_Play(5, d.musicStream);
+    stepDone("sound");
 
     glEnable(GL_TEXTURE_2D);
     return true;

@@ -40,6 +40,10 @@ extern DemoState demoState;
 bool initScene();
 bool drawScene();
 
+// For the show benchmark: when set, initScene calls it as each of its steps
+// ends, with the step's name.
+extern void (*initSceneStepDone)(const char* step);
+
 enum class Phase { TitleCard, FlightScene1, FlightScene2, EndCard, Over };
 Phase phaseAt(int32_t clockMs);
 

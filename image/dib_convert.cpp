@@ -4,6 +4,11 @@
 
 #include <cstring>
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define CONTRAIL_SHUFFLE_ROWS 1
+#endif
+
 namespace {
 
 using Palette = uint8_t[256][4];  // red, green, blue, 0: four bytes so one store writes a pixel
@@ -60,8 +65,36 @@ bool littleEndian() {
     return first == 1;
 }
 
+#ifdef CONTRAIL_SHUFFLE_ROWS
+// Five pixels per step with one byte shuffle, where the processor has it: a
+// 16-byte load holds five whole pixels and the first byte of the sixth, which
+// the store writes as it found it and the next step (or the tail) overwrites.
+// Six pixels must remain, so neither the load nor the store leaves the row.
+__attribute__((target("ssse3"))) int32_t rowBgr24Shuffled(const uint8_t* in, uint8_t* out, int32_t width) {
+    const __m128i swap = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    int32_t x = 0;
+    for (; x + 6 <= width; x += 5, in += 15, out += 15) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(v, swap));
+    }
+    return x;
+}
+
+const bool kHasShuffle = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") != 0;
+}();
+#endif
+
 void rowBgr24(const uint8_t* in, uint8_t* out, int32_t width) {
     int32_t x = 0;
+#ifdef CONTRAIL_SHUFFLE_ROWS
+    if (kHasShuffle) {
+        x = rowBgr24Shuffled(in, out, width);
+        in += size_t(x) * 3;
+        out += size_t(x) * 3;
+    }
+#endif
     if (littleEndian()) {
         // Four pixels (12 bytes) per step, as three 32-bit words:
         // in  b0 g0 r0 b1 | g1 r1 b2 g2 | r2 b3 g3 r3

@@ -6,6 +6,10 @@
 
 #include <cstring>
 
+#ifndef GL_PACK_INVERT_MESA
+#define GL_PACK_INVERT_MESA 0x8758
+#endif
+
 namespace plat {
 
 namespace {
@@ -86,6 +90,29 @@ std::vector<uint8_t> OffscreenGl::readRgbTopDown() const {
     for (int y = 0; y < height_; ++y)
         std::memcpy(&topDown[y * row], &bottomUp[(height_ - 1 - y) * row], row);
     return topDown;
+}
+
+void OffscreenGl::readRgbaTopDown(uint8_t* out) const {
+    // Mesa turns the rows over itself while it copies them out.
+    static const bool invert = [] {
+        const char* extensions = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+        return extensions != nullptr && std::strstr(extensions, "GL_MESA_pack_invert") != nullptr;
+    }();
+    const size_t row = static_cast<size_t>(width_) * 4;
+    if (invert) glPixelStorei(GL_PACK_INVERT_MESA, GL_TRUE);
+    glReadPixels(0, 0, width_, height_, GL_RGBA, GL_UNSIGNED_BYTE, out);
+    if (invert) {
+        glPixelStorei(GL_PACK_INVERT_MESA, GL_FALSE);
+        return;
+    }
+    std::vector<uint8_t> swap(row);
+    for (int y = 0; y < height_ / 2; ++y) {
+        uint8_t* top = out + y * row;
+        uint8_t* bottom = out + (height_ - 1 - y) * row;
+        std::memcpy(swap.data(), top, row);
+        std::memcpy(top, bottom, row);
+        std::memcpy(bottom, swap.data(), row);
+    }
 }
 
 }  // namespace plat

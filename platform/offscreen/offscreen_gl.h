@@ -28,6 +28,9 @@ public:
     bool makeCurrent();
     // Reads the colour buffer as tightly packed RGB rows, top row first.
     std::vector<uint8_t> readRgbTopDown() const;
+    // The same as RGBA rows into `out` (width * height * 4 bytes): the form
+    // the driver hands over fastest, for a caller that reads every frame.
+    void readRgbaTopDown(uint8_t* out) const;
 
 private:
     void* display_ = nullptr;

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "platform/scripted/scripted_platform.h"
 #include "sound/sound.h"
+#include "tests/support/alloc_counter.h"
 #include "tests/support/test_assets.h"
 
 #include "platform/gl.h"
@@ -68,6 +69,8 @@ protected:
                               "vn 0 0 1\nf 1/1/1 2/2/1 3/3/1\nf 1/1/1 3/3/1 2/2/1\n");
         previous = fs::current_path();
         fs::current_path(dir);
+        gl = new plat::OffscreenGl(640, 480);
+        alloccount::mapCode();  // the GL driver is loaded now
         soundSetClockOverride(clockOf, nullptr);
         plat::setEndProcessHook(recordEnd);
     }
@@ -250,6 +253,38 @@ TEST_F(Show, ANewSetUpRestartsTheShowButNeverRebuildsPathTwoAgain) {
     EXPECT_EQ(d.pathIndex, 999 - 2000 / 12);
     const Vec3* p = pathOne->pointAt(d.pathIndex);
     EXPECT_EQ(d.mesh->getZ(), static_cast<float>(p->z));
+}
+
+// Once a phase has begun its frames allocate nothing: the counter sees every
+// allocation the program's own code makes (the GL driver's are its own affair).
+TEST_F(Show, FramesAllocateNothingOnceAPhaseHasBegun) {
+    const struct {
+        const char* name;
+        int32_t first, last;
+        bool firstFrameAllocates;  // scene 2 builds its path as it begins
+    } phases[] = {
+        {"title card", 0, 6999, false},
+        {"flight scene 1", 7000, 17999, false},
+        {"flight scene 2", 18000, 29999, true},
+        {"end card", 30000, 51999, false},
+    };
+    for (const auto& phase : phases) {
+        SCOPED_TRACE(phase.name);
+        uint64_t firstFrame = 0, laterFrames = 0;
+        {
+            const alloccount::Watch watch;
+            const uint64_t start = alloccount::ofThisThread().program;
+            for (int k = 0; k <= 12; ++k) {
+                testClock = phase.first + (phase.last - phase.first) * k / 12;
+                drawScene();
+                if (k == 0) firstFrame = alloccount::ofThisThread().program - start;
+            }
+            glFinish();
+            laterFrames = alloccount::ofThisThread().program - start - firstFrame;
+        }
+        EXPECT_EQ(firstFrame > 0, phase.firstFrameAllocates);
+        EXPECT_EQ(laterFrames, 0u);
+    }
 }
 
 }  // namespace

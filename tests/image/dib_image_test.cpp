@@ -88,6 +88,7 @@ TEST_F(DibLoader, EveryLayoutGivesItsPictureUpright) {
         {7, 3, 8, 40, 0, 256, true},      {9, 2, 8, 40, 2, 2, true},   {5, 3, 4, 40, 0, 16, true},
         {19, 3, 1, 40, 0, 2, true},       {9, 2, 1, 40, 1, 1, true},   {7, 5, 24, 40, 0, 0, true},
         {3, 2, 32, 40, 0, 0, true},       {2, 2, 24, 40, 3, 3, true},  // a table the pixels do not use
+        {40, 3, 24, 40, 0, 0, true},      // 24-bit rows long enough for every row converter
         {33001, 2, 4, 12, 0, 16, true},   // core header: 16-bit width past 32767
         {3, 3, 8, 12, 0, 256, false},     {6, 2, 8, 40, 0, 256, false},  // packed: data at 40 + 1024
     };

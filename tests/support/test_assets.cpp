@@ -1,9 +1,10 @@
 #include "tests/support/test_assets.h"
 
+#include "tools/common/files.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -46,24 +47,12 @@ std::filesystem::path uniqueFolder(const std::filesystem::path& parent, const st
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) throw std::runtime_error("cannot write " + path);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
+    if (!files::writeFile(path, bytes)) throw std::runtime_error("cannot write " + path);
 }
-
-namespace {
-void put16(std::string& s, uint32_t v) {
-    s += static_cast<char>(v & 0xff);
-    s += static_cast<char>((v >> 8) & 0xff);
-}
-void put32(std::string& s, uint32_t v) {
-    put16(s, v & 0xffff);
-    put16(s, v >> 16);
-}
-}  // namespace
 
 void writeBmpRows(const std::string& path, int width, int height, const uint32_t* rgb) {
+    using files::put16;
+    using files::put32;
     const uint32_t stride = (static_cast<uint32_t>(width) * 3 + 3) & ~3u;
     const uint32_t imageSize = stride * static_cast<uint32_t>(height);
     std::string s;

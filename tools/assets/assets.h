@@ -40,10 +40,6 @@ double fbm3(double x, double y, double z, int octaves, uint32_t seed);
 double clamp01(double v);
 double smoothstep(double e0, double e1, double x);
 
-// Creates the folder and its parents; returns false when that fails.
-bool makeDirs(const std::string& path);
-bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
-
 // ---- pictures (bmp.cpp, font.cpp, pictures.cpp, skybox.cpp) ---------------
 
 // Float RGB picture; row 0 is the TOP row while painting.

@@ -1,9 +1,14 @@
 // Picture pixels and the 24-bit BMP writer.
 #include "tools/assets/assets.h"
 
+#include "tools/common/files.h"
+
 #include <cmath>
 
 namespace assets {
+
+using files::put16;
+using files::put32;
 
 void Picture::add(int x, int y, double r, double g, double b, double a) {
     if (x < 0 || y < 0 || x >= width || y >= height) return;
@@ -19,15 +24,6 @@ void Picture::blend(int x, int y, double r, double g, double b, double a) {
     p[0] = float(p[0] + (r - p[0]) * a);
     p[1] = float(p[1] + (g - p[1]) * a);
     p[2] = float(p[2] + (b - p[2]) * a);
-}
-
-static void put16(std::vector<uint8_t>& out, uint32_t v) {
-    out.push_back(uint8_t(v));
-    out.push_back(uint8_t(v >> 8));
-}
-static void put32(std::vector<uint8_t>& out, uint32_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, v >> 16);
 }
 
 static uint8_t toByte(float v) {

@@ -1,10 +1,7 @@
-// Deterministic randomness, noise and file helpers shared by every group.
+// Deterministic randomness and noise shared by every group.
 #include "tools/assets/assets.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <sys/stat.h>
 
 namespace assets {
 
@@ -78,24 +75,6 @@ double clamp01(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
 double smoothstep(double e0, double e1, double x) {
     const double t = clamp01((x - e0) / (e1 - e0));
     return t * t * (3 - 2 * t);
-}
-
-bool makeDirs(const std::string& path) {
-    if (path.empty()) return true;
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') {
-            const std::string part = path.substr(0, i);
-            if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
-        }
-    }
-    return true;
-}
-
-bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return std::fclose(f) == 0 && ok;
 }
 
 }  // namespace assets

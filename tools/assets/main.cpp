@@ -3,6 +3,7 @@
 #include "tools/assets/assets.h"
 
 #include "show/show.h"
+#include "tools/common/files.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,7 +20,7 @@ std::string inFolder(const std::string& dir, const char* file) {
 }
 
 bool save(const std::string& path, const std::vector<uint8_t>& bytes) {
-    if (bytes.empty() || !assets::writeFile(path, bytes)) {
+    if (bytes.empty() || !files::writeFile(path, bytes)) {
         std::fprintf(stderr, "contrail-assets: cannot write %s\n", path.c_str());
         return false;
     }
@@ -37,7 +38,7 @@ bool makeMesh(const std::string& dir) {
 
 bool makeImages(const std::string& dir) {
     const std::string images = dir + "/images", sky = images + "/skybox";
-    if (!assets::makeDirs(sky)) {
+    if (!files::makeDirs(sky)) {
         std::fprintf(stderr, "contrail-assets: cannot create %s\n", sky.c_str());
         return false;
     }
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    if (!assets::makeDirs(dir)) {
+    if (!files::makeDirs(dir)) {
         std::fprintf(stderr, "contrail-assets: cannot create %s\n", dir.c_str());
         return 1;
     }
