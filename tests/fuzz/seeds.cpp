@@ -4,6 +4,7 @@
 // loaders take; the ship's pictures and mesh come from the asset generator's own
 // encoders, cut down to a few pixels and triangles.
 #include "tools/assets/assets.h"
+#include "tools/common/files.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -83,8 +84,10 @@ assets::ObjMesh shipPiece(size_t first, size_t count) {
         const int v = ship.triangles[t];
         auto [at, added] = renumbered.emplace(v, int(renumbered.size()));
         if (added) {
-            piece.positions.insert(piece.positions.end(), &ship.positions[size_t(v) * 3], &ship.positions[size_t(v) * 3 + 3]);
-            piece.normals.insert(piece.normals.end(), &ship.normals[size_t(v) * 3], &ship.normals[size_t(v) * 3 + 3]);
+            piece.positions.insert(piece.positions.end(), &ship.positions[size_t(v) * 3],
+                                   &ship.positions[size_t(v) * 3 + 3]);
+            piece.normals.insert(piece.normals.end(), &ship.normals[size_t(v) * 3],
+                                 &ship.normals[size_t(v) * 3 + 3]);
             piece.uvs.insert(piece.uvs.end(), &ship.uvs[size_t(v) * 2], &ship.uvs[size_t(v) * 2 + 2]);
         }
         piece.triangles.push_back(at->second);
@@ -102,35 +105,35 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    std::map<std::string, Bytes> files;
+    std::map<std::string, Bytes> seeds;
 
-    files["dib/asset-24.bmp"] = assets::encodeBmp(gradient(6, 5));
-    files["dib/index-1.bmp"] = encode({9, 3, 1, ramp(4, 3), 2});
-    files["dib/index-4.bmp"] = encode({5, 3, 4, ramp(4, 3), 16});
+    seeds["dib/asset-24.bmp"] = assets::encodeBmp(gradient(6, 5));
+    seeds["dib/index-1.bmp"] = encode({9, 3, 1, ramp(4, 3), 2});
+    seeds["dib/index-4.bmp"] = encode({5, 3, 4, ramp(4, 3), 16});
     Dib d{7, 3, 8, ramp(8, 3), 3};
     d.colorsUsed = 3;
-    files["dib/index-8-short-table.bmp"] = encode(d);
-    files["dib/rgb-16.bmp"] = encode({3, 2, 16, ramp(8, 2)});
-    files["dib/rgb-32.bmp"] = encode({3, 2, 32, ramp(12, 2)});
-    files["dib/top-down-24.bmp"] = encode({4, -3, 24, ramp(12, 3)});
+    seeds["dib/index-8-short-table.bmp"] = encode(d);
+    seeds["dib/rgb-16.bmp"] = encode({3, 2, 16, ramp(8, 2)});
+    seeds["dib/rgb-32.bmp"] = encode({3, 2, 32, ramp(12, 2)});
+    seeds["dib/top-down-24.bmp"] = encode({4, -3, 24, ramp(12, 3)});
     d = Dib{5, 2, 4, ramp(4, 2), 16};
     d.headerSize = 12;
-    files["dib/core-4.bmp"] = encode(d);
+    seeds["dib/core-4.bmp"] = encode(d);
     d.fileHeader = false;
-    files["dib/packed-core-4.dib"] = encode(d);
+    seeds["dib/packed-core-4.dib"] = encode(d);
     d = Dib{3, 2, 8, ramp(4, 2), 4};
     d.colorsUsed = 4;
     d.fileHeader = false;
-    files["dib/packed-8.dib"] = encode(d);
+    seeds["dib/packed-8.dib"] = encode(d);
     // Row 0: literal 2 1 2, padded; a jump one row up; a 2; end of line; a run
     // of five 1s, one past the edge; end of picture.
     d = Dib{4, 3, 8, {0, 3, 2, 1, 2, 0, 0, 2, 0, 1, 1, 2, 0, 0, 5, 1, 0, 1}, 3};
     d.compression = 1;
     d.colorsUsed = 3;
-    files["dib/rle-8.bmp"] = encode(d);
+    seeds["dib/rle-8.bmp"] = encode(d);
     d = Dib{8, 2, 4, {5, 0x12, 0, 3, 0x21, 0x20, 0, 2, 1, 1, 2, 0x33, 0, 0, 4, 0x45, 0, 1}, 16};
     d.compression = 2;
-    files["dib/rle-4.bmp"] = encode(d);
+    seeds["dib/rle-4.bmp"] = encode(d);
 
     // A tenth of a second of a tone through the generator's own encoder: the
     // tag frame and a few frames of music.
@@ -139,27 +142,28 @@ int main(int argc, char** argv) {
         tone.left.push_back(0.5f * float(i % 109) / 109.0f - 0.25f);
         tone.right.push_back(tone.left.back());
     }
-    files["mp3/tone.mp3"] = assets::encodeMp3(tone);
+    seeds["mp3/tone.mp3"] = assets::encodeMp3(tone);
 
-    files["obj/ship-piece.obj"] = text(assets::encodeObj(shipPiece(2990, 12)));
+    seeds["obj/ship-piece.obj"] = text(assets::encodeObj(shipPiece(2990, 12)));
     assets::ObjMesh tetra;
     tetra.positions = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
     tetra.normals = {-0.577f, -0.577f, -0.577f, 1, 0, 0, 0, 1, 0, 0, 0, 1};
     tetra.uvs = {0, 0, 1, 0, 0, 1, 1, 1};
     tetra.triangles = {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3};
-    files["obj/tetrahedron.obj"] = text(assets::encodeObj(tetra));
+    seeds["obj/tetrahedron.obj"] = text(assets::encodeObj(tetra));
     // What a hand-written file holds: comments, blank and indented lines,
     // carriage returns, exponents and signs, short and bad faces, a quad, other
     // record kinds and no line feed at the end.
-    files["obj/odd-lines.obj"] = text(
+    seeds["obj/odd-lines.obj"] = text(
         "# comment\r\n\nv 1 2 3\r\nv\t-1.5e2 +.25 7\nv 1e-40 3.4e38 -0\n  v 9 9 9\nvp 1 2\n"
         "vt 0.5 1\nvt 1e2\nvn 0 0 1\nvn 1 0\n"
         "f 1/1/1 2/2/1 3/1/2\nf 1/1/1 2/2/1 3/1/9\nf 1//1 2//1 3//1\nf -1/-1/-1 1/1/1 2/2/2\n"
         "f 1/1/1 2/2/1 3/1/2 1/2/1\nfoo\nf\nusemtl x\ns off\nf 3/2/1 2/1/1 1/1/1");
 
     bool ok = true;
-    for (const auto& [name, bytes] : files) ok = assets::makeDirs(dir + "/" + name.substr(0, name.find('/'))) &&
-                                                 assets::writeFile(dir + "/" + name, bytes) && ok;
+    for (const auto& [name, bytes] : seeds)
+        ok = files::makeDirs(dir + "/" + name.substr(0, name.find('/'))) &&
+             files::writeFile(dir + "/" + name, bytes) && ok;
     if (!ok) std::fprintf(stderr, "contrail-fuzz-seeds: cannot write into %s\n", dir.c_str());
     return ok ? 0 : 1;
 }
