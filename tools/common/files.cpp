@@ -1,9 +1,9 @@
 #include "tools/common/files.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 namespace files {
 
@@ -15,17 +15,16 @@ bool writeFile(const std::string& path, const void* data, size_t size) {
 }
 
 bool isDirectory(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
 }
 
 bool makeDirs(const std::string& path) {
-    for (size_t at = 1; at <= path.size(); ++at) {
-        if (at < path.size() && path[at] != '/') continue;
-        const std::string part = path.substr(0, at);
-        if (!isDirectory(part) && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
-    }
-    return true;
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (isDirectory(path)) return true;
+    if (error) errno = error.value();  // callers report strerror(errno)
+    return false;
 }
 
 }  // namespace files
