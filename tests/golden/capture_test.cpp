@@ -194,6 +194,30 @@ TEST(CaptureRange, AnyWayToAFrameGivesTheSameFrame) {
     EXPECT_TRUE(partWav.compare(44, std::string::npos, fullWav, 44 + 477 * 800 * 4, 6 * 800 * 4) == 0);
 }
 
+// The still cards are drawn until two frames of one come out the same, then
+// repeated: every file must be the one drawing each frame gives. At 10 fps the
+// whole show is cheap, so both cards' first and last frames are covered.
+TEST(CaptureRange, RepeatedCardFramesAreTheDrawnOnes) {
+    const std::string skipped = freshDir("cards_skipped"), drawn = freshDir("cards_drawn");
+    const std::string args = " --data '" DATA_DIR "' --no-video --fps 10 --out ";
+    const Outcome r = capture(args + "'" + skipped + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(capture(args + "'" + drawn + "' --no-skip").status, 0);
+
+    // All but the first two frames of each card are repeated.
+    const int64_t frames = firstFrameFrom(52000, 10);
+    const int64_t title = firstFrameFrom(7000, 10), end = frames - firstFrameFrom(30000, 10);
+    EXPECT_NE(r.err.find("(" + std::to_string(title - 2 + end - 2) + " repeating a still card)"),
+              std::string::npos)
+        << r.err;
+    for (int64_t n = 0; n < frames; ++n) {
+        const std::string a = slurp(skipped + "/" + frameName(n)), b = slurp(drawn + "/" + frameName(n));
+        ASSERT_GT(b.size(), 100u) << frameName(n);
+        ASSERT_TRUE(a == b) << frameName(n);
+    }
+    EXPECT_TRUE(slurp(skipped + "/contrail.wav") == slurp(drawn + "/contrail.wav"));
+}
+
 // Llvmpipe gives the same pixels run after run; another Mesa version may round
 // a little differently. Allowed: a mean difference below 1 level per channel,
 // and pixels off by more than 8 levels in a channel for at most 0.5% of the
@@ -211,7 +235,8 @@ TEST(GoldenFrames, FiveMomentsOfTheShowMatchTheReferences) {
         const std::string name = frameName(frameShownAt(std::llround(s * 1000), 60));
         SCOPED_TRACE(name);
         if (update) {
-            fs::copy_file(out + "/" + name, fs::path(GOLDEN_DIR) / name, fs::copy_options::overwrite_existing);
+            fs::copy_file(out + "/" + name, fs::path(GOLDEN_DIR) / name,
+                          fs::copy_options::overwrite_existing);
             continue;
         }
         const Picture got = readPng(out + "/" + name), want = readPng(fs::path(GOLDEN_DIR) / name);

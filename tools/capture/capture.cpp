@@ -7,6 +7,8 @@
 // (music position 0 is frame 0) and, when ffmpeg is installed, an MP4 of both.
 // --at renders every frame before the moment too (the particles and the ship's
 // tumble follow the frame count) and writes just the frame on screen then.
+// The still title and end cards are drawn only until they prove still; their
+// other frames repeat those pixels (--no-skip draws them all).
 //
 // Rendering and reading back stay on this thread, which owns the GL context;
 // PNG compression runs on writer threads, and a feeder thread hands the frames
@@ -147,7 +149,8 @@ public:
     FramePtr read(const plat::OffscreenGl& gl, int64_t n) {
         std::shared_ptr<uint8_t> rgba = pool_.take();
         gl.readRgbaTopDown(rgba.get());
-        if (last_ && std::memcmp(rgba.get(), last_.get(), kFrameBytes) == 0) {
+        sameAsLast_ = last_ && std::memcmp(rgba.get(), last_.get(), kFrameBytes) == 0;
+        if (sameAsLast_) {
             rgba = last_;
         } else {
             last_ = rgba;
@@ -155,41 +158,85 @@ public:
         }
         return std::make_shared<const Frame>(Frame{n, rgba, lastPng_});
     }
+    // Whether the frame last read had the same pixels as the one read before it.
+    bool sameAsLast() const { return sameAsLast_; }
+    // Frame n as a copy of the frame last read, without drawing or reading anything.
+    FramePtr repeat(int64_t n) const { return std::make_shared<const Frame>(Frame{n, last_, lastPng_}); }
 
 private:
     PixelPool pool_;
     std::shared_ptr<uint8_t> last_;
     std::shared_ptr<EncodedPng> lastPng_;
+    bool sameAsLast_ = false;
 };
 
-// Runs the show up to the range's end; returns the number of frames rendered.
-int64_t renderFrames(const plat::OffscreenGl& gl, const FrameRange& range, int fps, PngWriters& pngs,
-                     VideoEncoder& video, Progress& progress) {
+// The title and end cards are still pictures: drawing one reads nothing that
+// changes from frame to frame, and leaves nothing behind that its next frame
+// would draw differently. So once two kept frames of a card in a row come out
+// identical, the rest of that card repeats them without drawing. A phase's
+// first frame is always drawn (the end card's turns the flight's lighting off),
+// and so is the second, to prove the point.
+class StillCards {
+public:
+    explicit StillCards(bool enabled) : enabled_(enabled) {}
+    bool canRepeat(Phase p) const { return enabled_ && still_ && p == phase_; }
+    // After frame n in phase p was drawn; `same` if it was kept and equal to the frame before.
+    void drawn(Phase p, bool kept, bool same) {
+        still_ = (p == Phase::TitleCard || p == Phase::EndCard) && p == phase_ && kept && keptBefore_ && same;
+        phase_ = p, keptBefore_ = kept;
+    }
+
+private:
+    const bool enabled_;
+    Phase phase_ = Phase::Over;
+    bool keptBefore_ = false, still_ = false;
+};
+
+struct RenderCount {
+    int64_t frames = 0, repeated = 0;
+};
+
+// Runs the show up to the range's end.
+RenderCount renderFrames(const plat::OffscreenGl& gl, const FrameRange& range, const Options& o,
+                         PngWriters& pngs, VideoEncoder& video, Progress& progress) {
     FrameReader reader;
-    int64_t n = 0;
+    StillCards cards(o.skipStill);
+    RenderCount count;
+    int64_t& n = count.frames;
     for (; n < range.end && !showOver && !pngs.failed(); ++n) {
         const bool keep = range.wanted(n);
-        drawFrame(n, fps, keep);
-        if (keep) {
-            FramePtr f = reader.read(gl, n);
+        const Phase phase = phaseAt(static_cast<int32_t>(clockOfFrame(n, o.fps)));
+        FramePtr f;
+        if (keep && cards.canRepeat(phase)) {
+            f = reader.repeat(n);
+            ++count.repeated;
+        } else {
+            drawFrame(n, o.fps, keep);
+            if (keep)
+                f = reader.read(gl, n);
+            else
+                glFinish();  // keeps the progress honest
+            cards.drawn(phase, keep, keep && reader.sameAsLast());
+        }
+        if (f) {
             if (video.started()) video.push(f);
             pngs.push(std::move(f));
-        } else {
-            glFinish();  // keeps the progress honest
         }
         progress.frameDone(n + 1, range.end);
     }
-    return n;
+    return count;
 }
 
-int report(int64_t rendered, const FrameRange& range, const std::string& out, double seconds, bool video,
+int report(RenderCount rendered, const FrameRange& range, const std::string& out, double seconds, bool video,
            bool videoOk) {
-    std::fprintf(stderr, "%lld frames rendered, %lld written to %s in %.1f s (%.1f fps)%s\n",
-                 static_cast<long long>(rendered), static_cast<long long>(range.written()), out.c_str(),
-                 seconds, rendered / seconds,
-                 video && videoOk ? ", with contrail.wav and contrail.mp4"
-                 : range.single() ? ""
-                                  : ", with contrail.wav");
+    std::fprintf(
+        stderr,
+        "%lld frames rendered (%lld repeating a still card), %lld written to %s in %.1f s (%.1f fps)%s\n",
+        static_cast<long long>(rendered.frames), static_cast<long long>(rendered.repeated),
+        static_cast<long long>(range.written()), out.c_str(), seconds, rendered.frames / seconds,
+        video && videoOk ? ", with contrail.wav and contrail.mp4"
+        : range.single() ? ""
+                         : ", with contrail.wav");
     if (!videoOk) {
         std::fprintf(stderr, "contrail-capture: the MP4 failed; see %s/ffmpeg.log\n", out.c_str());
         return 1;
@@ -216,7 +263,7 @@ int main(int argc, char** argv) {
 
     PngWriters pngs(out);
     Progress progress;
-    const int64_t rendered = renderFrames(gl, range, o.fps, pngs, video, progress);
+    const RenderCount rendered = renderFrames(gl, range, o, pngs, video, progress);
     pngs.finish();
     const bool videoOk = video.finish();
     const double seconds = progress.end();

@@ -36,6 +36,7 @@ struct Options {
     int64_t fromMs = 0, toMs = kShowEndMs;
     std::vector<int64_t> atMs;
     bool video = true;
+    bool skipStill = true;  // repeat the still cards' frames instead of drawing each one
 };
 
 // Says what went wrong on standard error and ends the process.

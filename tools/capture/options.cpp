@@ -30,6 +30,8 @@ const char kUsage[] =
     "  --at S       write only the frame on screen S seconds in (repeatable);\n"
     "               the frames before it are rendered but not written\n"
     "  --no-video   skip the MP4\n"
+    "  --no-skip    draw every frame of the title and end cards too; by default a\n"
+    "               card's frames repeat its first ones once two came out the same\n"
     "  --help       this text\n"
     "\n"
     "Files: frame_NNNNN.png (N is the frame number counted from the start of the\n"
@@ -88,8 +90,8 @@ Options parseOptions(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             std::exit(0);
         }
-        if (a == "--no-video") {
-            o.video = false;
+        if (a == "--no-video" || a == "--no-skip") {
+            (a == "--no-video" ? o.video : o.skipStill) = false;
             continue;
         }
         if (!takesValue(a)) fail("unknown option \"" + a + "\" (see --help)", 2);
