@@ -14,12 +14,6 @@
 #include "platform/audio.h"
 #include "platform/mapped_file.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <mmsystem.h>
 #include <mmreg.h>

@@ -10,12 +10,6 @@
 //   SetDIBits, GdiFlush), kernel32 (LocalAlloc).
 #include "platform/dib.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>

@@ -6,12 +6,6 @@
 // DEPENDENCIES: kernel32 (CreateFileA, CreateFileMappingA, MapViewOfFile).
 #include "platform/mapped_file.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 namespace plat {

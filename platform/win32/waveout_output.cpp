@@ -14,12 +14,6 @@
 // DEPENDENCIES: winmm (waveOutOpen, waveOutWrite, waveOutGetPosition), kernel32 events.
 #include "platform/audio.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <mmsystem.h>
 
