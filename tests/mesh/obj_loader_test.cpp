@@ -7,6 +7,7 @@
 #endif
 #include <unistd.h>
 
+#include <cfloat>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -194,6 +195,15 @@ TEST(ObjLoader, TraceTextEqualsPrintf) {
     std::vector<float> values = {0.0f, -0.0f, 0.0078125f, -0.0078125f, 0.5e-6f, 4.76837158203125e-7f,
                                  1.5e-7f, -1e-9f, 999999.9999f, 1e12f, 3.4028235e38f, -3.4028235e38f,
                                  1e-45f, 8388608.5f, 0.0000005f, 2.5e-6f, 123.4565f};
+    // Where the printed form changes: the half-millionth that rounds to 0 or up,
+    // each decade of the whole part, and the last value below 10^8 (the largest
+    // written without the library) beside 10^8 itself.
+    for (float f : {0.5e-6f, 9.9999995f, 10.0f, 100.0f, 1000.0f, 1e7f, 99999992.0f, 1e8f, FLT_MIN}) {
+        for (float g : {f, std::nextafter(f, 0.0f), std::nextafter(f, 2 * f)}) {
+            values.push_back(g);
+            values.push_back(-g);
+        }
+    }
     for (int i = 0; i < 30000; ++i) {
         uint32_t bits = random();
         if (i % 3 == 0) bits = (bits & 0x807fffffu) | ((100 + bits % 60) << 23);  // mostly ordinary sizes
