@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// CONTRAIL_PORTABLE (the CMake option) leaves only the plain byte-by-byte rows.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__)) && !defined(CONTRAIL_PORTABLE)
 #include <immintrin.h>
 #define CONTRAIL_SHUFFLE_ROWS 1
 #endif
@@ -58,11 +59,16 @@ uint32_t load32(const uint8_t* p) {
 
 void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
+// Whether words may be read and written four bytes at a time, first byte lowest.
 bool littleEndian() {
+#ifdef CONTRAIL_PORTABLE
+    return false;
+#else
     const uint16_t probe = 1;
     uint8_t first;
     std::memcpy(&first, &probe, 1);
     return first == 1;
+#endif
 }
 
 #ifdef CONTRAIL_SHUFFLE_ROWS

@@ -8,7 +8,10 @@
 #include <new>
 #include <string>
 
-#if defined(__SSE2__)
+// CONTRAIL_PORTABLE (the CMake option) leaves only the plain readers, which
+// look at one byte at a time.
+#if defined(__SSE2__) && !defined(CONTRAIL_PORTABLE)
+#define CONTRAIL_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -29,7 +32,12 @@
 
 namespace {
 
+// Whether text may be read eight bytes at a time, first byte lowest.
+#if defined(CONTRAIL_PORTABLE)
+constexpr bool kLittleEndian = false;
+#else
 constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+#endif
 
 uint64_t load8(const char* p) {
     uint64_t word;
@@ -39,7 +47,7 @@ uint64_t load8(const char* p) {
 
 // Bit i is set when p[i] is a line feed, for the 64 bytes from p.
 uint64_t lineFeeds64(const char* p) {
-#if defined(__SSE2__)
+#if defined(CONTRAIL_SSE2)
     const __m128i lineFeed = _mm_set1_epi8('\n');
     const auto feeds16 = [&](int at) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
@@ -53,7 +61,7 @@ uint64_t lineFeeds64(const char* p) {
 #endif
 }
 
-#if defined(__SSE2__)
+#if defined(CONTRAIL_SSE2)
 // Bit i is set when p[i] is a decimal digit, for the 64 bytes from p.
 uint64_t digits64(const char* p) {
     const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);
@@ -299,7 +307,7 @@ bool nearestFloat(uint64_t mantissa, int exponent, bool negative, float& value) 
     return readRealGenerally(p, end, value);
 }
 
-#if defined(__SSE2__)
+#if defined(CONTRAIL_SSE2)
 // Bit i of each is set when p[i] is a decimal digit, a full stop or a minus,
 // for the 48 bytes from p.
 struct NumberMasks {
@@ -429,7 +437,7 @@ const char* readInt(const char* p, const char* end, int64_t& value) {
     return plain & !isDigit(*p);
 }
 
-#if defined(__SSE2__)
+#if defined(CONTRAIL_SSE2)
 // The same within the 64 bytes after the 'f', with up to eight digits in an
 // index. The runs are found in a mask of the digits, so that reading one
 // index need not wait for the one before; the separators are checked after.
