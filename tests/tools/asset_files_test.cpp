@@ -35,7 +35,8 @@ uint32_t le16(const std::vector<uint8_t>& b, size_t at) { return b[at] | (b[at +
 uint32_t le32(const std::vector<uint8_t>& b, size_t at) { return le16(b, at) | (le16(b, at + 2) << 16); }
 
 int runTool(const std::string& args) {
-    const std::string command = std::string("\"") + CONTRAIL_ASSETS_TOOL + "\" " + args + " >/dev/null 2>&1";
+    const std::string command =
+        std::string(TOOL_LAUNCHER "\"") + CONTRAIL_ASSETS_TOOL + "\" " + args + " >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
