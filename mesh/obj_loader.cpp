@@ -14,10 +14,10 @@
 #include "mesh/obj_numbers.h"
 #include "platform/mapped_file.h"
 
-// The file is read through a read-only mapping, never copied. One pass reads
-// every vertex record and counts the face lines; a second pass over the
-// stretch from the first face line to the last resolves the faces into the
-// output and writes the trace.
+// The file is read through a read-only mapping, never copied. One pass counts
+// the records of each kind, a second reads every vertex record into arrays of
+// exactly that size, and a third over the stretch from the first face line to
+// the last resolves the faces into the output and writes the trace.
 //
 // Line starts are found 64 bytes at a time, apart from the parsing, so that
 // the work on one line does not wait for the end of the line before it. The
@@ -108,36 +108,28 @@ private:
     std::unique_ptr<char[]> buffer_;
 };
 
-// A float array that grows by doubling: how many records of a kind there are
-// is only known at the end of the file.
+// The records of one kind, in file order, in an array allocated once at its
+// final size.
 class Records {
 public:
-    explicit Records(size_t width) : width_(width) {}
+    Records(size_t width, size_t count)
+        : width_(width), count_(count), data_(static_cast<float*>(std::malloc(width * count * sizeof(float) + 1))) {
+        if (!data_) throw std::bad_alloc();
+    }
     ~Records() { std::free(data_); }
     Records(const Records&) = delete;
     Records& operator=(const Records&) = delete;
 
-    float* add() {
-        if (count_ == capacity_) grow();
-        return data_ + width_ * count_++;
-    }
+    // The next record's floats; as many calls as there are records.
+    float* next() { return data_ + width_ * filled_++; }
     size_t count() const { return count_; }
     const float* data() const { return data_; }
 
 private:
-    void grow() {
-        // The C library moves large blocks by remapping them, not by copying.
-        const size_t capacity = capacity_ ? 2 * capacity_ : 4096;
-        float* data = static_cast<float*>(std::realloc(data_, capacity * width_ * sizeof(float)));
-        if (!data) throw std::bad_alloc();
-        data_ = data;
-        capacity_ = capacity;
-    }
-
     const size_t width_;
-    float* data_ = nullptr;
-    size_t count_ = 0;
-    size_t capacity_ = 0;
+    const size_t count_;
+    float* const data_;
+    size_t filled_ = 0;
 };
 
 // Resolves the face lines that start in [from, to) into consecutive triangles
@@ -213,22 +205,31 @@ int32_t loadObjMesh(const char* fileName, float** outVertices) {
     const char* const text = reinterpret_cast<const char*>(file.data());
     const char* const end = text + file.size();
 
-    // First pass: vertex records are read, face lines counted.
-    Records positions(3), normals(3), texCoords(2);
-    size_t faceCount = 0;
+    // First pass: the records of each kind are counted, so that every array
+    // is allocated once, at its final size.
+    size_t positionCount = 0, normalCount = 0, texCoordCount = 0, faceCount = 0;
     const char *firstFace = end, *lastFace = end;
     for (LineStarts lines(text, end); const char* line = lines.next();) {
         if (*line == 'v') {
             if (end - line < 2) continue;
-            switch (line[1]) {
-            case ' ': objnum::readRealsQuickly(line + 1, end, positions.add(), 3); break;
-            case 'n': objnum::readRealsQuickly(line + 2, end, normals.add(), 3); break;
-            case 't': objnum::readRealsQuickly(line + 2, end, texCoords.add(), 2); break;
-            default: break;
-            }
+            positionCount += line[1] == ' ';
+            normalCount += line[1] == 'n';
+            texCoordCount += line[1] == 't';
         } else if (*line == 'f') {
             if (faceCount++ == 0) firstFace = line;
             lastFace = line;
+        }
+    }
+
+    // Second pass: the vertex records are read.
+    Records positions(3, positionCount), normals(3, normalCount), texCoords(2, texCoordCount);
+    for (LineStarts lines(text, end); const char* line = lines.next();) {
+        if (*line != 'v' || end - line < 2) continue;
+        switch (line[1]) {
+            case ' ': objnum::readRealsQuickly(line + 1, end, positions.next(), 3); break;
+            case 'n': objnum::readRealsQuickly(line + 2, end, normals.next(), 3); break;
+            case 't': objnum::readRealsQuickly(line + 2, end, texCoords.next(), 2); break;
+            default: break;
         }
     }
 
@@ -237,7 +238,7 @@ int32_t loadObjMesh(const char* fileName, float** outVertices) {
     if (!output) throw std::bad_alloc();
     *outVertices = output;
 
-    // Second pass, over the lines from the first face to the last.
+    // Third pass, over the lines from the first face to the last.
     resolveFaces(firstFace, faceCount ? lastFace + 1 : firstFace, end, positions, normals, texCoords, output);
     return static_cast<int32_t>(faceCount);
 }
