@@ -113,7 +113,9 @@ private:
 class Records {
 public:
     Records(size_t width, size_t count)
-        : width_(width), count_(count), data_(static_cast<float*>(std::malloc(width * count * sizeof(float) + 1))) {
+        : width_(width),
+          count_(count),
+          data_(static_cast<float*>(std::malloc(width * count * sizeof(float) + 1))) {
         if (!data_) throw std::bad_alloc();
     }
     ~Records() { std::free(data_); }
@@ -226,10 +228,10 @@ int32_t loadObjMesh(const char* fileName, float** outVertices) {
     for (LineStarts lines(text, end); const char* line = lines.next();) {
         if (*line != 'v' || end - line < 2) continue;
         switch (line[1]) {
-            case ' ': objnum::readRealsQuickly(line + 1, end, positions.next(), 3); break;
-            case 'n': objnum::readRealsQuickly(line + 2, end, normals.next(), 3); break;
-            case 't': objnum::readRealsQuickly(line + 2, end, texCoords.next(), 2); break;
-            default: break;
+        case ' ': objnum::readRealsQuickly(line + 1, end, positions.next(), 3); break;
+        case 'n': objnum::readRealsQuickly(line + 2, end, normals.next(), 3); break;
+        case 't': objnum::readRealsQuickly(line + 2, end, texCoords.next(), 2); break;
+        default: break;
         }
     }
 
