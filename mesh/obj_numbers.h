@@ -9,7 +9,7 @@
 // the end of the copy would stop scanf, and never look at `end` or past it.
 // The trace formatter likewise has a fast form and the library's. The fuzz
 // target (tests/fuzz/obj_fuzz.cpp) holds each fast form to its reference on
-// every input; bench/bench_obj.cpp shows what each one saves.
+// every input.
 #pragma once
 
 #include <cstddef>
