@@ -302,6 +302,11 @@ intptr_t sendMessage(Handle window, uint32_t message, uintptr_t wParam, intptr_t
     return state.windowProc ? state.windowProc(window, message, wParam, lParam) : 0;
 }
 
+// Only the size is compared; the requested 16-bit depth is ignored, here and
+// in makeFullscreenWindow. X servers rarely list 16-bit modes (a 24-bit
+// desktop lists only 24-bit ones), so asking for the depth as well would refuse
+// full-screen almost everywhere; the GL window still gets the 16-bit pixel
+// format asked for in videoUp.
 bool hasDisplayMode(int width, int height) {
     const int count = SDL_GetNumDisplayModes(0);
     for (int i = 0; i < count; ++i) {
