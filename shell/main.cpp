@@ -1,9 +1,16 @@
-// contrail: the demo. No options; everything is read from the working directory.
+// contrail: the demo. No options; everything is read from the data folder.
 #include "demo/demo.h"
 #include "platform/audio.h"
+#include "platform/data_folder.h"
 #include "shell/shell.h"
+#include "show/show.h"
+
+#ifndef CONTRAIL_INSTALLED_DATA
+#define CONTRAIL_INSTALLED_DATA "/usr/share/games/contrail"
+#endif
 
 int main() {
+    plat::enterDataFolder(show::kMeshFile, CONTRAIL_INSTALLED_DATA);
     plat::tuneAllocator();
     plat::setPlatform(plat::sdl2Platform());
     plat::setAudioOutput(plat::sdl2AudioOutput());
