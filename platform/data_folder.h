@@ -4,7 +4,8 @@
 // a menu, the program's working directory is the home folder, so at start-up
 // it moves to the first folder that holds the data: the working directory
 // itself, else the folder of the executable (or its "data" folder, as in a
-// build tree), else the installed data folder.
+// build tree), else the installed data folder: first as seen from the
+// executable's prefix (bin/../share/...), then at its own path.
 #pragma once
 
 namespace plat {

@@ -4,6 +4,7 @@
 #include "platform/data_folder.h"
 
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -16,11 +17,24 @@ bool enterDataFolder(const char* marker, const char* installedFolder) {
     if (holds(".")) return true;
     std::vector<fs::path> folders;
     const fs::path exe = fs::read_symlink("/proc/self/exe", error);
-    if (!error) {
+    const bool knowExe = !error;
+    if (knowExe) {
         folders.push_back(exe.parent_path());
         folders.push_back(exe.parent_path() / "data");
     }
-    if (installedFolder) folders.emplace_back(installedFolder);
+    if (installedFolder) {
+        // The installed folder relative to the executable's prefix first
+        // (/usr/games and /usr/share/games under another root, as in a package
+        // unpacked elsewhere), then where it is.
+        const fs::path installed(installedFolder);
+        if (knowExe && installed.has_root_directory() &&
+            std::distance(installed.begin(), installed.end()) > 2) {
+            const fs::path underPrefix =
+                installed.lexically_relative(installed.root_path() / *std::next(installed.begin()));
+            folders.push_back(exe.parent_path().parent_path() / underPrefix);
+        }
+        folders.push_back(installed);
+    }
     for (const fs::path& folder : folders) {
         if (!holds(folder)) continue;
         fs::current_path(folder, error);
