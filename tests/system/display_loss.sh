@@ -36,7 +36,12 @@ for row in "${rows[@]}"; do
     if xwininfo -root -tree 2>/dev/null | grep -qF "\"$window\""; then shown=1; break; fi
     sleep 0.05
   done
-  [ "$while" = show ] && sleep 1  # a few frames into the show
+  if [ "$while" = show ]; then
+    # The set-up ends by starting the sound (with the dummy driver it says so
+    # on standard error); then a few frames into the show.
+    for _ in $(seq 200); do grep -q '^sound:' "$err" && break; sleep 0.05; done
+    sleep 0.5
+  fi
   children=$(ps -o pid= --ppid $pid | tr -d ' ')
   before=$(wc -l <"$err")
 
