@@ -10,9 +10,12 @@
 
 namespace plat {
 
+// Where the Debian package puts the data.
+constexpr const char* kInstalledDataFolder = "/usr/share/games/contrail";
+
 // `marker` is a file every data folder holds. Makes the first folder that has
 // it the working directory and returns true; false (and nothing changed) when
 // none has it, and the loaders then report the missing files as usual.
-bool enterDataFolder(const char* marker, const char* installedFolder);
+bool enterDataFolder(const char* marker, const char* installedFolder = kInstalledDataFolder);
 
 }  // namespace plat

@@ -5,12 +5,8 @@
 #include "shell/shell.h"
 #include "show/show.h"
 
-#ifndef CONTRAIL_INSTALLED_DATA
-#define CONTRAIL_INSTALLED_DATA "/usr/share/games/contrail"
-#endif
-
 int main() {
-    plat::enterDataFolder(show::kMeshFile, CONTRAIL_INSTALLED_DATA);
+    plat::enterDataFolder(show::kMeshFile);
     plat::tuneAllocator();
     plat::setPlatform(plat::sdl2Platform());
     plat::setAudioOutput(plat::sdl2AudioOutput());
