@@ -43,10 +43,7 @@ const char* convert(const DibSource& source, uint8_t* pixels) {
 // Whether `bitsLength` bytes of pixel data can fill the picture the header
 // declares (width * rows already within kMaxDibPixels, so nothing overflows).
 bool dataCanFill(const DibHeader& header, int64_t rows, size_t bitsLength) {
-    const uint64_t pixels = uint64_t(header.width) * uint64_t(rows);
-    if (header.compression == kDibRle8 || header.compression == kDibRle4) {
-        return pixels <= uint64_t{kFreeRunLengthPixels} || (pixels + 254) / 255 <= bitsLength / 2;
-    }
+    if (header.compression == kDibRle8 || header.compression == kDibRle4) return true;  // see kMaxDibPixels
     // Everything else stores whole rows padded to 4 bytes, at one bit a pixel at the least.
     const uint64_t bits = header.bitCount ? header.bitCount : 1;
     const uint64_t stride = (uint64_t(header.width) * bits + 31) / 32 * 4;
@@ -193,7 +190,7 @@ const char* readDib(const uint8_t* file, size_t length, DibSource* source) {
 
 ImageRGB* loadDibImage(const char* path) {
     {
-        const plat::MappedFile file(path);
+        const plat::MappedFile file(path, kMaxDibFileBytes);
         if (file.ok()) return loadMapped(file);
     }
     char text[256];

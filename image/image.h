@@ -14,9 +14,8 @@
 // It takes uncompressed 1-, 4-, 8-, 16- (5-5-5), 24- and 32-bit data, RLE8 and
 // RLE4; top-down files come out upright like bottom-up ones, with a positive
 // height in the record. No picture may claim more memory than its file can
-// fill: `readDib` refuses sizes over `kMaxDibPixels`, uncompressed data
-// shorter than its rows, and run-length data too short to paint its picture,
-// all before the output array is allocated.
+// fill: `readDib` refuses sizes over `kMaxDibPixels` and uncompressed data
+// shorter than its rows, before the output array is allocated.
 #pragma once
 
 #include <cstddef>
@@ -62,13 +61,16 @@ constexpr uint32_t kDibRgb = 0, kDibRle8 = 1, kDibRle4 = 2;  // compression
 // memory the program can afford.
 constexpr int64_t kMaxDibPixels = int64_t{1} << 24;
 
-// A run-length pair paints at most 255 pixels, so `n` bytes of data can paint
-// at most 255 * n / 2. Jumps, line ends and an early end mark leave pixels
-// black for free, and a jump of 4 bytes can pass 255 whole rows, so nothing in
-// the data bounds those; instead any run-length picture up to this many pixels
-// (1024 x 1024, 3 MB) is taken whatever its data, and a larger one must hold
-// data enough to paint every pixel with full runs.
-constexpr int64_t kFreeRunLengthPixels = int64_t{1} << 20;
+// Run-length data cannot bound its picture: jumps, line ends and an early end
+// mark leave pixels black for free, so a few bytes can make a valid, mostly
+// blank picture of any size. Such a picture is taken up to kMaxDibPixels
+// whatever its data; the ceiling alone bounds the output array.
+
+// A picture file is read up to this many bytes: more than any picture within
+// kMaxDibPixels needs (32-bit rows come to 64 MB), so with the output array
+// the loader's memory stays below 200 MB whatever the file. A longer file is
+// read as its first 128 MB.
+constexpr size_t kMaxDibFileBytes = size_t{128} << 20;
 
 // A DIB header in the 40-byte info form (BITMAPINFOHEADER).
 struct DibHeader {

@@ -1,9 +1,12 @@
-// contrail: the demo. No options; everything is read from the working directory.
+// contrail: the demo. No options; everything is read from the data folder.
 #include "demo/demo.h"
 #include "platform/audio.h"
+#include "platform/data_folder.h"
 #include "shell/shell.h"
+#include "show/show.h"
 
 int main() {
+    plat::enterDataFolder(show::kMeshFile);
     plat::tuneAllocator();
     plat::setPlatform(plat::sdl2Platform());
     plat::setAudioOutput(plat::sdl2AudioOutput());

@@ -8,12 +8,32 @@
 // size. Whatever way the process ends, the desktop gets its mode back. With no
 // display to open, video does not start (rather than on a driver that shows
 // nothing), and the box that reports it says why on standard error.
+//
+// PLATFORM: Linux desktops with SDL2 (X11; Wayland where SDL picks it).
+// LIMITATIONS: a display that goes away is noticed on X11 only (Xlib's I/O
+//   error); the process then ends at once with status 1, without the at-exit
+//   display restore, which would wait forever on the dead connection. SIGTERM
+//   ends the show as closing the window does; while a box waits (SDL shows X11
+//   boxes from a child process) the box is taken down and the process ends
+//   with status 0.
+// DEPENDENCIES: SDL2's video subsystem; Xlib, when SDL uses it, is looked up
+//   at run time only to set its I/O error handler.
 #include "platform/platform.h"
+#include "platform/sdl2/sdl2_platform.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <string>
 
@@ -33,6 +53,91 @@ struct State {
 };
 
 State state;
+
+// The ends of the process that cannot wait for the main loop. Xlib calls its
+// I/O error handler when the connection breaks and exits if the handler
+// returns; the program's at-exit restore would then call into SDL on the dead
+// connection and never return. So the handler says so on one line and leaves
+// with _exit. SDL turns SIGTERM into SDL_QUIT (a close), but while a box waits
+// the program sits in SDL's waitpid for the box's child process, so the
+// signal handler takes the child down itself.
+struct BoxChild {  // one page shared with the child process that shows a box
+    volatile sig_atomic_t pid;
+    volatile sig_atomic_t displayLost;
+};
+BoxChild* boxChild = nullptr;
+volatile sig_atomic_t boxWaiting = 0;
+volatile sig_atomic_t terminated = 0;
+pid_t mainPid = 0;
+char lostLine[200] = "display: the display went away\n";
+struct sigaction sdlTermAction;  // SDL's own handler, which posts SDL_QUIT
+BoxShower boxShower = SDL_ShowMessageBox;
+
+void sayDisplayLost() {
+    const ssize_t written = ::write(STDERR_FILENO, lostLine, std::strlen(lostLine));
+    (void)written;
+}
+
+int onDisplayLost(void*) {
+    if (::getpid() != mainPid) {  // a box's child: the program says it
+        if (boxChild) boxChild->displayLost = 1;
+        _exit(1);
+    }
+    sayDisplayLost();
+    _exit(1);
+}
+
+void onTerminate(int signal, siginfo_t* info, void* context) {
+    terminated = 1;
+    if (boxWaiting && boxChild && boxChild->pid > 0) ::kill(boxChild->pid, SIGKILL);
+    if (sdlTermAction.sa_flags & SA_SIGINFO) {
+        if (sdlTermAction.sa_sigaction) sdlTermAction.sa_sigaction(signal, info, context);
+    } else if (sdlTermAction.sa_handler != SIG_DFL && sdlTermAction.sa_handler != SIG_IGN) {
+        sdlTermAction.sa_handler(signal);
+    }
+}
+
+// Runs in every child made by fork; only a box's child is marked.
+void inForkedChild() {
+    if (!boxWaiting || !boxChild) return;
+    ::signal(SIGTERM, SIG_DFL);
+#ifdef __linux__
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the program
+#endif
+    boxChild->pid = ::getpid();
+    if (terminated) _exit(1);
+}
+
+void watchForTheEnd() {
+    static bool watching = false;
+    if (watching) return;
+    watching = true;
+    mainPid = ::getpid();
+    void* page = ::mmap(nullptr, sizeof(BoxChild), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (page != MAP_FAILED) boxChild = static_cast<BoxChild*>(page);
+    pthread_atfork(nullptr, nullptr, inForkedChild);
+
+    struct sigaction action = {};
+    action.sa_sigaction = onTerminate;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, &sdlTermAction);
+    // A write to a dead connection then fails with EPIPE, which Xlib reports
+    // to the handler below, instead of killing the process silently.
+    ::signal(SIGPIPE, SIG_IGN);
+
+    if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") != 0) return;
+    const char* display = SDL_getenv("DISPLAY");
+    std::snprintf(lostLine, sizeof lostLine, "display: the display at %s went away\n",
+                  display ? display : "");
+    if (void* x11 = ::dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD)) {
+        using IOErrorHandler = int (*)(void*);
+        using SetIOErrorHandler = IOErrorHandler (*)(IOErrorHandler);
+        if (auto set = reinterpret_cast<SetIOErrorHandler>(::dlsym(x11, "XSetIOErrorHandler")))
+            set(onDisplayLost);
+        ::dlclose(x11);  // still loaded: SDL holds it
+    }
+}
 
 SDL_Window* asWindow(Handle h) { return static_cast<SDL_Window*>(h); }
 
@@ -86,6 +191,7 @@ bool videoUp() {
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return noDisplay();
     state.noDisplay.clear();
     state.videoUp = true;
+    watchForTheEnd();
     static bool registered = false;
     if (!registered) {
         std::atexit(restoreDisplayAtExit);
@@ -196,6 +302,11 @@ intptr_t sendMessage(Handle window, uint32_t message, uintptr_t wParam, intptr_t
     return state.windowProc ? state.windowProc(window, message, wParam, lParam) : 0;
 }
 
+// Only the size is compared; the requested 16-bit depth is ignored, here and
+// in makeFullscreenWindow. X servers rarely list 16-bit modes (a 24-bit
+// desktop lists only 24-bit ones), so asking for the depth as well would refuse
+// full-screen almost everywhere; the GL window still gets the 16-bit pixel
+// format asked for in videoUp.
 bool hasDisplayMode(int width, int height) {
     const int count = SDL_GetNumDisplayModes(0);
     for (int i = 0; i < count; ++i) {
@@ -390,7 +501,21 @@ const PlatformApi api = {
         box.numbuttons = question ? 2 : 1;
         box.buttons = question ? yesNo : ok;
         int answer = 0;
-        if (SDL_ShowMessageBox(&box, &answer) == 0) {
+        if (boxChild) {
+            boxChild->pid = 0;
+            boxChild->displayLost = 0;
+        }
+        boxWaiting = 1;
+        const int shown = boxShower(&box, &answer);
+        boxWaiting = 0;
+        if (boxChild && boxChild->displayLost) {
+            sayDisplayLost();
+            _exit(1);
+        }
+        // Told to end while the box waited: as a close would, with the
+        // desktop's mode given back on the way out.
+        if (terminated) std::exit(0);
+        if (shown == 0) {
             if (answer > 0) return answer;
             return question ? IDNO : IDOK;  // closed without a button
         }
@@ -409,5 +534,7 @@ const PlatformApi api = {
 }  // namespace
 
 const PlatformApi* sdl2Platform() { return &api; }
+
+void setBoxShower(BoxShower show) { boxShower = show ? show : SDL_ShowMessageBox; }
 
 }  // namespace plat

@@ -54,6 +54,10 @@ struct Picture {
 
 // 24-bit BMP: 'BM' header, 40-byte info header, bottom-up rows padded to 4 bytes.
 std::vector<uint8_t> encodeBmp(const Picture& picture);
+// 24-bit PNG, for the desktop icon.
+std::vector<uint8_t> encodePng(const Picture& picture);
+// The desktop icon: the middle square of the title card, averaged down to size x size.
+Picture makeIcon(const Picture& card, int size);
 
 // Built-in 5x9 bitmap font (7 rows above the baseline, 2 for descenders).
 constexpr int kGlyphWidth = 5, kGlyphHeight = 9, kGlyphAdvance = 6;

@@ -1,4 +1,4 @@
-// contrail-assets <output folder> [music|mesh|images|all]...
+// contrail-assets <output folder> [music|mesh|images|all|icon]...
 // Writes the demo's data files into the folder; see assets.h.
 #include "tools/assets/assets.h"
 
@@ -51,11 +51,16 @@ bool makeImages(const std::string& dir) {
     return ok;
 }
 
+// The desktop icon, from the title card; not part of the data folder.
+bool makeIcon(const std::string& dir) {
+    return save(dir + "/contrail.png", assets::encodePng(assets::makeIcon(assets::makeTitleCard(), 64)));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: contrail-assets <output folder> [music|mesh|images|all]...\n");
+        std::fprintf(stderr, "usage: contrail-assets <output folder> [music|mesh|images|all|icon]...\n");
         return 2;
     }
     const std::string dir = argv[1];
@@ -72,6 +77,7 @@ int main(int argc, char** argv) {
         if (every || std::strcmp(what, "mesh") == 0) ok = makeMesh(dir) && ok, known = true;
         if (every || std::strcmp(what, "images") == 0) ok = makeImages(dir) && ok, known = true;
         if (every || std::strcmp(what, "music") == 0) ok = makeMusic(dir) && ok, known = true;
+        if (std::strcmp(what, "icon") == 0) ok = makeIcon(dir) && ok, known = true;
         if (!known) {
             std::fprintf(stderr, "contrail-assets: unknown group '%s'\n", what);
             return 2;

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# display_loss.sh CONTRAIL DATA_DIR
+#   The display going away (the X server killed) ends the demo within a second
+#   with status 1 and one more line on standard error; SIGTERM ends it as a
+#   close does, with status 0 and nothing more said. Each both while the show
+#   plays (a 640x480x16 screen grants full-screen) and while the full-screen
+#   question waits (an 800x600 screen has no 640 x 480 mode). No child process
+#   (the box's) is left behind.
+set -u
+exe=$1 data=$2
+cd "$data" || exit 1
+
+#      while  end    status  new lines on stderr
+rows=("show   xkill  1       1"
+      "box    xkill  1       1"
+      "show   term   0       0"
+      "box    term   0       0")
+
+fail=0
+for row in "${rows[@]}"; do
+  read -r while end want lines <<<"$row"
+  echo "== $while, $end"
+  if [ "$while" = show ]; then screen=640x480x16 window="Tamber's OpenGL Framework"
+  else screen=800x600x24 window="Tamber GL"; fi
+
+  dfile=$(mktemp) err=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 $screen -nolisten tcp 3>"$dfile" >/dev/null 2>&1 &
+  xvfb=$!
+  for _ in $(seq 100); do [ -s "$dfile" ] && break; sleep 0.05; done
+  export DISPLAY=:$(head -n1 "$dfile") SDL_AUDIODRIVER=dummy
+  "$exe" >/dev/null 2>"$err" &
+  pid=$!
+  shown=""
+  for _ in $(seq 200); do
+    kill -0 $pid 2>/dev/null || break
+    if xwininfo -root -tree 2>/dev/null | grep -qF "\"$window\""; then shown=1; break; fi
+    sleep 0.05
+  done
+  if [ "$while" = show ]; then
+    # The set-up ends by starting the sound (with the dummy driver it says so
+    # on standard error); then a few frames into the show.
+    for _ in $(seq 200); do grep -q '^sound:' "$err" && break; sleep 0.05; done
+    sleep 0.5
+  fi
+  children=$(ps -o pid= --ppid $pid | tr -d ' ')
+  before=$(wc -l <"$err")
+
+  if [ -z "$shown" ]; then
+    echo "the window \"$window\" never appeared"; fail=1
+    kill -9 $pid 2>/dev/null
+  else
+    if [ "$end" = xkill ]; then kill $xvfb; else kill $pid; fi
+    start=$(date +%s.%N)
+    for _ in $(seq 40); do kill -0 $pid 2>/dev/null || break; sleep 0.05; done
+    took=$(echo "$(date +%s.%N) - $start" | bc)
+    if kill -0 $pid 2>/dev/null; then echo "still running after $took s"; fail=1; kill -9 $pid; fi
+  fi
+  wait $pid
+  status=$?
+  sleep 0.1
+  new=$(tail -n +$((before + 1)) "$err")
+  count=$(tail -n +$((before + 1)) "$err" | wc -l)
+  echo "status $status after ${took:-?} s; new lines on standard error: $count"
+  [ -n "$new" ] && printf '%s\n' "$new"
+  [ "$status" -eq "$want" ] || { echo "expected status $want"; fail=1; }
+  [ "$count" -eq "$lines" ] || { echo "expected $lines new lines"; fail=1; }
+  if [ "$end" = xkill ] && ! printf '%s\n' "$new" | grep -q "went away"; then
+    echo "the line does not say the display went away"; fail=1
+  fi
+  if [ "$(echo "${took:-9} > 1" | bc)" -eq 1 ]; then echo "took more than 1 s"; fail=1; fi
+  for child in $children; do
+    if kill -0 "$child" 2>/dev/null; then echo "child $child outlived the program"; fail=1; kill -9 "$child"; fi
+  done
+
+  kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null
+  rm -f "$dfile" "$err"
+done
+exit $fail

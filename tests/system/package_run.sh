@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# package_run.sh BUILD_DIR
+#   The Debian package made from the build (CPack), unpacked into a temporary
+#   root and started from / under Xvfb: it finds its data in the unpacked
+#   /usr/share/games/contrail (beside nothing, and not in the working folder),
+#   shows the title card, and Escape ends it with 27.
+set -u
+build=$(realpath "$1")
+golden=$(dirname "$(realpath "$0")")/../golden/frame_00180.png
+work=$(mktemp -d)
+dfile=$work/display
+Xvfb -displayfd 3 -screen 0 640x480x16 -nolisten tcp 3>"$dfile" >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+
+(cd "$build" && cpack -G DEB -B "$work/out" >/dev/null) || { echo "cpack failed"; exit 1; }
+deb=$(ls "$work"/out/contrail_*_amd64.deb) || exit 1
+echo "$(basename "$deb"): $(du -k "$deb" | cut -f1) KiB; Depends: $(dpkg-deb -f "$deb" Depends)"
+dpkg-deb -x "$deb" "$work/root"
+exe=$work/root/usr/games/contrail
+data=$work/root/usr/share/games/contrail
+[ -x "$exe" ] && [ -f "$data/zazozodoze_tex.obj" ] || { echo "the package lacks the program or its data"; exit 1; }
+for _ in $(seq 100); do [ -s "$dfile" ] && break; sleep 0.05; done
+export DISPLAY=:$(head -n1 "$dfile") SDL_AUDIODRIVER=dummy
+cd / || exit 1
+"$exe" >/dev/null 2>"$work/stderr" &
+pid=$!
+shown=""
+for _ in $(seq 200); do
+  kill -0 $pid 2>/dev/null || break
+  if xwininfo -root -tree 2>/dev/null | grep -qF "\"Tamber's OpenGL Framework\""; then shown=1; break; fi
+  sleep 0.05
+done
+[ -n "$shown" ] || { echo "the window never appeared"; cat "$work/stderr"; kill -9 $pid 2>/dev/null; exit 1; }
+sleep 3  # well inside the title card (0 to 7 s)
+# The screen against the golden title frame (3 s): close on average.
+import -window root "$work/shot.png"
+mean=$(convert "$work/shot.png" "$golden" -compose difference -composite -colorspace gray -format '%[fx:mean]' info:)
+echo "title card: mean difference $mean from the golden frame"
+fail=0
+awk -v m="$mean" 'BEGIN { exit !(m != "" && m < 0.02) }' || { echo "the screen does not show the title card"; fail=1; }
+xdotool keydown Escape; sleep 0.3; xdotool keyup Escape
+wait $pid
+status=$?
+echo "exit status $status"
+cat "$work/stderr"
+[ $status -eq 27 ] || { echo "expected status 27"; fail=1; }
+exit $fail
