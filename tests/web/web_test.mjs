@@ -1,6 +1,6 @@
 // web_test.mjs - the show in headless Chromium (SwiftShader WebGL).
 //
-//   node --experimental-websocket web_test.mjs SITE_DIR GOLDEN_DIR
+//   NODE_PATH=/usr/share/nodejs node web_test.mjs SITE_DIR GOLDEN_DIR
 //
 // 1. Fixed-rate mode: the page loaded once for each of 3, 10, 20 and 40 s, each
 //    frame read back and compared with the golden frame of the same moment,
