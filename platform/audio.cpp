@@ -1,3 +1,4 @@
+// audio.cpp - the chosen audio output and MP3 decoder, silent until a backend is chosen.
 #include "platform/audio.h"
 
 namespace plat {

@@ -129,6 +129,9 @@ class Page {
 
     async navigate(url) { await this.send('Page.navigate', { url }); }
 
+    // Runs `source` in every document this page loads, before its own scripts.
+    async addInitScript(source) { await this.send('Page.addScriptToEvaluateOnNewDocument', { source }); }
+
     async evaluate(expression) {
         const r = await this.send('Runtime.evaluate',
             { expression, returnByValue: true, awaitPromise: true });
