@@ -26,11 +26,14 @@ const Mp3DecoderApi noDecoder = {
 struct State {
     const AudioOutputApi* output = &silentOutput;
     const Mp3DecoderApi* decoder = &noDecoder;
+    const StreamEngineApi* engine = nullptr;
 };
 State state;
 
 }  // namespace
 
+const StreamEngineApi* streamEngine() { return state.engine; }
+void setStreamEngine(const StreamEngineApi* api) { state.engine = api; }
 const AudioOutputApi& audioOutput() { return *state.output; }
 void setAudioOutput(const AudioOutputApi* api) { state.output = api ? api : &silentOutput; }
 const Mp3DecoderApi& mp3Decoder() { return *state.decoder; }
