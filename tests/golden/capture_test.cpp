@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -37,8 +38,10 @@ std::string slurp(const std::string& file) {
 
 // Runs contrail-capture with `args` (already quoted where needed).
 Outcome capture(const std::string& args) {
-    const std::string outFile = testing::TempDir() + "capture_stdout.txt";
-    const std::string errFile = testing::TempDir() + "capture_stderr.txt";
+    // Per process: CTest runs this program's tests side by side.
+    const std::string tag = std::to_string(getpid());
+    const std::string outFile = testing::TempDir() + "capture_stdout_" + tag + ".txt";
+    const std::string errFile = testing::TempDir() + "capture_stderr_" + tag + ".txt";
     const std::string cmd =
         std::string("'") + CAPTURE_EXE + "' " + args + " >'" + outFile + "' 2>'" + errFile + "'";
     const int raw = std::system(cmd.c_str());
