@@ -23,7 +23,7 @@
 #include "shell/shell.h"
 #include "show/show.h"
 #include "sound/sound.h"
-#include "tools/capture/frame_clock.h"
+#include "demo/fixed_rate.h"
 
 #include "platform/gl.h"
 
@@ -131,8 +131,6 @@ Times timeSetUp() {
 
 // ---- frames -------------------------------------------------------------------
 
-int32_t clockMs = 0;
-int frameClock(void*) { return clockMs; }
 void ignoreEnd(int) {}
 
 struct Spread {
@@ -166,12 +164,12 @@ double emptyFrameMs() {
 }
 
 void runShow(int fps, std::vector<PhaseRecord>& phases) {
-    const int64_t frames = capture::firstFrameFrom(show::kEndMs, fps);
+    const int64_t frames = fixedrate::firstFrameFrom(show::kEndMs, fps);
     for (auto& p : phases)
         p.frame.reserve(static_cast<size_t>(frames)), p.floor.reserve(static_cast<size_t>(frames));
     for (int64_t n = 0; n < frames; ++n) {
-        clockMs = static_cast<int32_t>(capture::clockOfFrame(n, fps));
-        PhaseRecord& phase = phases[static_cast<size_t>(phaseAt(clockMs))];
+        fixedrate::beginFrame(n, fps);
+        PhaseRecord& phase = phases[static_cast<size_t>(phaseAt(fixedrate::clockMs()))];
         phase.floor.push_back(emptyFrameMs());
         const bool first = phase.frame.empty();
         const alloccount::Counts mine = alloccount::ofThisThread();
@@ -275,7 +273,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     alloccount::mapCode();
-    soundSetClockOverride(frameClock, nullptr);
+    fixedrate::start();
     plat::setEndProcessHook(ignoreEnd);
     resizeScene(show::kWidth, show::kHeight);
     // The context's first frames warm the driver up; the floor before set-up is the median of a few.

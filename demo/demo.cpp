@@ -1,3 +1,4 @@
+// demo.cpp - the show's set-up, its clock, the timeline and what each phase draws.
 #include "demo/demo.h"
 
 #include "image/image.h"
@@ -84,6 +85,11 @@ void stepDone(const char* step) {
 }
 
 }  // namespace
+
+void resetDemo() {
+    releaseSceneObjects(demoState);
+    demoState = DemoState{};
+}
 
 Phase phaseAt(int32_t t) {
     if (t < show::kFlight1StartMs) return Phase::TitleCard;

@@ -36,6 +36,11 @@ struct DemoState {
 };
 extern DemoState demoState;
 
+// Releases the scene objects and puts the demo state back to its start-up
+// values, as in a new process (the textures and the stream are the GL
+// context's and the sound layer's to release).
+void resetDemo();
+
 // Both return true whenever they return; the failures end the process.
 bool initScene();
 bool drawScene();

@@ -1,3 +1,4 @@
+// cube_map.cpp - the sky box's six faces as one environment cube-map texture.
 #include "image/image.h"
 
 #include "platform/mapped_file.h"

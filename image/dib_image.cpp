@@ -1,3 +1,4 @@
+// dib_image.cpp - BMP files read into bottom-up RGB pixel arrays.
 #include "image/image.h"
 
 #include "platform/dib.h"

@@ -1,3 +1,4 @@
+// texture.cpp - loadTexture: one BMP file as a linear-filtered GL texture.
 #include "image/image.h"
 
 #include "platform/mapped_file.h"

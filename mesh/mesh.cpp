@@ -1,3 +1,4 @@
+// mesh.cpp - the spaceship: its file, its texture, and its tumbling or spinning draw.
 #include "mesh/mesh.h"
 
 #include "platform/gl.h"
@@ -9,7 +10,13 @@
 #include "platform/platform.h"
 #include "show/show.h"
 
-int32_t frameCounter = 90;
+namespace {
+constexpr int32_t kFirstTumbleDegrees = 90;
+}
+
+int32_t frameCounter = kFirstTumbleDegrees;
+
+void resetMesh() { frameCounter = kFirstTumbleDegrees; }
 
 Mesh::Mesh(float x, float y, float z) {
     triangleCount = loadObjMesh(show::kMeshFile, &vertices);

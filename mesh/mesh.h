@@ -24,6 +24,8 @@ int32_t loadObjMesh(const char* fileName, float** outVertices);
 // Degrees of the next tumble-mode rotation about x; 90 at start, one more
 // after each tumble-mode draw, shared by all meshes.
 extern int32_t frameCounter;
+// frameCounter back to its start-up value, as in a new process.
+void resetMesh();
 
 class Mesh {
 public:

@@ -1,3 +1,4 @@
+// obj_loader.cpp - the OBJ subset read into one interleaved triangle array.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

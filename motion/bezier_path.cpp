@@ -1,3 +1,4 @@
+// bezier_path.cpp - the flight path: one Bezier curve over all control points, sampled once.
 #include "motion/motion.h"
 
 #include <limits>

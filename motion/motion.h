@@ -98,6 +98,10 @@ public:
     float alpha() const;
 };
 
+// The particles' random sequence back to its start, as in a new process
+// (whose unseeded rand() gives the sequence of srand(1)).
+void resetParticles();
+
 class ParticleSystem {
 public:
     std::vector<std::unique_ptr<Particle>> pool;  // filled at construction, never resized

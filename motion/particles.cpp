@@ -1,3 +1,4 @@
+// particles.cpp - the ship's trail: additive sprites drifting from a movable origin.
 #include "motion/motion.h"
 
 #include "platform/gl.h"
@@ -21,6 +22,8 @@ double randomDrift() {
 int32_t randomLife() { return std::rand() % 70; }
 
 }  // namespace
+
+void resetParticles() { std::srand(1); }
 
 Particle::Particle(int32_t textureId, int32_t life, Vec3 position, Vec3 velocity, Vec3 acceleration,
                    Colour3f colour)

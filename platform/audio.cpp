@@ -1,3 +1,4 @@
+// audio.cpp - the chosen audio output and MP3 decoder, silent until a backend is chosen.
 #include "platform/audio.h"
 
 namespace plat {
@@ -25,11 +26,14 @@ const Mp3DecoderApi noDecoder = {
 struct State {
     const AudioOutputApi* output = &silentOutput;
     const Mp3DecoderApi* decoder = &noDecoder;
+    const StreamEngineApi* engine = nullptr;
 };
 State state;
 
 }  // namespace
 
+const StreamEngineApi* streamEngine() { return state.engine; }
+void setStreamEngine(const StreamEngineApi* api) { state.engine = api; }
 const AudioOutputApi& audioOutput() { return *state.output; }
 void setAudioOutput(const AudioOutputApi* api) { state.output = api ? api : &silentOutput; }
 const Mp3DecoderApi& mp3Decoder() { return *state.decoder; }

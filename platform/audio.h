@@ -1,8 +1,10 @@
-// audio.h - the two seams under the music stream: an audio output and an MP3 decoder.
+// audio.h - the seams under the music stream: a stream engine, and the audio
+// output and MP3 decoder the desktop's engine plays through.
 //
-// The sound layer (sound/) owns the stream rules and the play clock; what it
-// needs from the system is small enough to be two tables of functions, filled
-// by one backend each per platform and chosen by the executable:
+// The sound layer (sound/) owns the stream rules, and on the desktop the
+// mixer and the play clock; what it needs from the system is small enough to
+// be tables of functions, filled by one backend each per platform and chosen
+// by the executable:
 //
 // - an output: a pull device for interleaved stereo S16 at a given rate. Its
 //   thread asks the sound layer for the next frames (`fill`) and tells it how
@@ -55,6 +57,36 @@ struct Mp3DecoderApi {
     void (*close)(Mp3Stream* stream);
 };
 
+// A stream engine: decodes, plays and times the music streams that the sound
+// layer's rules hand it (sound/fsound.cpp keeps the rules: argument checks,
+// handles, channels, what a second start does, the clock override). Each
+// build has its own: the desktop's is the sound layer's mixer on the output
+// and decoder above (ring, decoder thread, play clock), the web page's the
+// browser's Web Audio. All calls come under the sound layer's lock.
+struct EngineStream;  // one stream, owned by the engine for the process's life
+
+struct StreamEngineApi {
+    const char* name;
+    // A new start at `rate` with `channels` channels: every earlier stream
+    // stops for good, its clock held, its music released. The output opens
+    // unless `withOutput` is false (a replaced clock needs none).
+    void (*start)(int rate, int channels, bool withOutput);
+    // Never null: a stream whose file (null: none) cannot be played runs
+    // silent on the monotonic clock once played, after one line saying why.
+    EngineStream* (*open)(const char* path);
+    // Starts the stream on the free `channel`; its clock starts from 0.
+    void (*play)(EngineStream* stream, int channel);
+    // Takes the stream off its channel for good, its clock held where it is.
+    void (*stop)(EngineStream* stream);
+    int (*positionMs)(EngineStream* stream);
+    int (*lengthMs)(EngineStream* stream);  // 0 when silent or unknown
+    // Mixes the next frames offline, when no output is open (false while one is).
+    bool (*mix)(int16_t* out, int frames);
+};
+
+const StreamEngineApi* streamEngine();
+void setStreamEngine(const StreamEngineApi* api);  // null: the build's own (tests set a fake)
+
 const AudioOutputApi& audioOutput();
 void setAudioOutput(const AudioOutputApi* api);  // null: the silent default
 const Mp3DecoderApi& mp3Decoder();
@@ -65,5 +97,6 @@ const AudioOutputApi* sdl2AudioOutput();
 const Mp3DecoderApi* mpg123Decoder();
 const AudioOutputApi* waveOutAudioOutput();
 const Mp3DecoderApi* acmDecoder();
+const StreamEngineApi* webStreamEngine();
 
 }  // namespace plat

@@ -1,3 +1,4 @@
+// platform.cpp - the chosen window system (headless until one is chosen) and the process's end.
 #include "platform/platform.h"
 
 #include <cstdio>

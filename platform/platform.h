@@ -3,9 +3,9 @@
 // The shell is written against a small Win32-shaped vocabulary: a window class
 // with a window procedure, a display mode, a window with a device context and a
 // GL rendering context, a message queue, message boxes and a buffer swap. Each
-// backend (SDL2 for the desktop, a scripted one for tests, later native Win32)
-// fills in one table of functions, `PlatformApi`, and the rest of the program
-// calls through `platform()`. Backends never call application code directly:
+// backend (SDL2 for the desktop, Win32 on Windows, the browser for the web
+// page, a scripted one for tests) fills in one table of functions,
+// `PlatformApi`, and the rest of the program calls through `platform()`. Backends never call application code directly:
 // the only way in is the window procedure registered with the window class.
 //
 // Message ids, styles and answers carry their Win32 values so a native backend

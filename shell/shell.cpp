@@ -1,3 +1,5 @@
+// shell.cpp - WinMain's loop, the window procedure, and the GL window's
+// making and release.
 #include "shell/shell.h"
 
 #include "platform/gl.h"
@@ -5,9 +7,15 @@
 
 using namespace plat;
 
+namespace {
+// The start-up values, here and in resetShell.
+constexpr bool kActiveAtStart = true;
+constexpr bool kFullscreenAtStart = true;  // the show starts full-screen without asking
+}  // namespace
+
 bool keys[256];
-bool active = true;
-bool fullscreen = true;
+bool active = kActiveAtStart;
+bool fullscreen = kFullscreenAtStart;
 
 Handle hInstance = nullptr;
 Handle hWnd = nullptr;
@@ -47,8 +55,8 @@ void setScene(const Scene& s) {
 
 void resetShell() {
     for (bool& k : keys) k = false;
-    active = true;
-    fullscreen = true;
+    active = kActiveAtStart;
+    fullscreen = kFullscreenAtStart;
     hInstance = hWnd = hDC = hRC = nullptr;
 }
 

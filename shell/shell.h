@@ -52,5 +52,6 @@ bool createGLWindow(const char* title, int width, int height, int bits, bool ful
 void killGLWindow();
 void resizeScene(int width, int height);
 
-// Puts the shell's globals back to their start-up values (for tests).
+// Puts the shell's globals back to their start-up values (tests, and the
+// web page's "Play again").
 void resetShell();

@@ -1,3 +1,4 @@
+// offscreen_gl.cpp - a 640 x 480 GL context without a window, on EGL (see offscreen_gl.h).
 #include "platform/offscreen/offscreen_gl.h"
 
 #include <EGL/egl.h>

@@ -1,3 +1,4 @@
+// dib_conversion.cpp - no system DIB engine off Windows: the picture loader converts by itself.
 #include "platform/dib.h"
 
 namespace plat {

@@ -1,3 +1,4 @@
+// mapped_file.cpp - read-only file mapping and path separators on POSIX systems.
 #include "platform/mapped_file.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// scripted_platform.cpp - a window system that plays a test's script and logs every call.
 #include "platform/scripted/scripted_platform.h"
 
 #include <string>

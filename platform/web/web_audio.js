@@ -80,6 +80,7 @@ mergeInto(LibraryManager.library, {
       var decoder = new OfflineAudioContext(2, 1, rate);
       decoder.decodeAudioData(bytes.buffer.slice(bytes.byteOffset, bytes.byteOffset + bytes.byteLength))
         .then(function(buffer) {
+          if (s.stopped) return;  // stopped while decoding: nobody will play it
           s.buffer = buffer;
           s.lengthMs = Math.floor(buffer.duration * 1000);
           contrailAudio.kick();

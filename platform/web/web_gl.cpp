@@ -13,16 +13,16 @@
 //   vertex, which is what GL means by the current colour anyway.
 // - glTexGeni aborts in the emulation; the show sets the generation mode but
 //   never enables generation, so the call has nothing to do.
+// - the page keeps one WebGL context for its life, where the desktop frees a
+//   context's textures with it and starts the next from GL's defaults; the
+//   names made are kept, so that releasing the window's context deletes them
+//   and puts the state back (webGlReleaseContext).
 // LIMITATIONS: only the entry points the show uses are covered.
 // DEPENDENCIES: emscripten's GL headers and emulation.
-#include <GL/gl.h>
+#include "platform/gl.h"
+#include "platform/web/web.h"
 
-#ifndef GL_TEXTURE_CUBE_MAP
-#define GL_TEXTURE_CUBE_MAP 0x8513
-#define GL_TEXTURE_BINDING_CUBE_MAP 0x8514
-#define GL_TEXTURE_CUBE_MAP_POSITIVE_X 0x8515
-#define GL_TEXTURE_CUBE_MAP_NEGATIVE_Z 0x851A
-#endif
+#include <vector>
 
 extern "C" {
 
@@ -33,6 +33,7 @@ void __real_glColor4f(GLfloat, GLfloat, GLfloat, GLfloat);
 void __real_glTexCoord2f(GLfloat, GLfloat);
 void __real_glNormal3f(GLfloat, GLfloat, GLfloat);
 void __real_glVertex3f(GLfloat, GLfloat, GLfloat);
+void __real_glGenTextures(GLsizei, GLuint*);
 
 }  // extern "C"
 
@@ -55,8 +56,41 @@ void colourThisVertex() {
 }
 
 GLuint defaultCubeTexture = 0;
+std::vector<GLuint> liveTextures;  // made since the context was last released (the show deletes none)
 
 }  // namespace
+
+namespace plat {
+
+void webGlReleaseContext() {
+    if (!liveTextures.empty())
+        glDeleteTextures(static_cast<GLsizei>(liveTextures.size()), liveTextures.data());
+    liveTextures.clear();
+    defaultCubeTexture = 0;
+    // A new desktop context starts from GL's defaults; so does the next
+    // set-up here, for every piece of state the show sets.
+    for (const GLenum cap : {GL_TEXTURE_2D, GL_DEPTH_TEST, GL_LIGHTING, GL_LIGHT1, GL_BLEND, GL_SCISSOR_TEST})
+        glDisable(cap);
+    glBlendFunc(GL_ONE, GL_ZERO);
+    glDepthFunc(GL_LESS);
+    glShadeModel(GL_SMOOTH);
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glClearDepth(1.0);
+    __real_glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    __real_glNormal3f(0.0f, 0.0f, 1.0f);
+    __real_glTexCoord2f(0.0f, 0.0f);
+    const GLfloat black[] = {0.0f, 0.0f, 0.0f, 1.0f};
+    glLightfv(GL_LIGHT1, GL_DIFFUSE, black);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    for (const GLenum matrix : {GL_TEXTURE, GL_PROJECTION, GL_MODELVIEW}) {
+        glMatrixMode(matrix);
+        glLoadIdentity();
+    }
+}
+
+}  // namespace plat
 
 extern "C" {
 
@@ -76,6 +110,11 @@ void __wrap_glTexImage2D(GLenum target, GLint level, GLint internalFormat, GLsiz
 }
 
 void __wrap_glTexGeni(GLenum, GLenum, GLint) {}
+
+void __wrap_glGenTextures(GLsizei n, GLuint* names) {
+    __real_glGenTextures(n, names);
+    liveTextures.insert(liveTextures.end(), names, names + n);
+}
 
 void __wrap_glBegin(GLenum mode) {
     batch = Batch{};

@@ -13,9 +13,10 @@
 // full-screen only right after a key or click, so the first window (made at
 // page load) is refused full-screen and goes on in the page, answering the
 // shell's question with Yes; F1 asks again inside its gesture. While
-// full-screen the browser keeps Escape to itself (it leaves full-screen).
-// Destroying the window or context releases nothing of WebGL: textures of an
-// earlier set-up are abandoned, as the desktop abandons them. Message boxes
+// full-screen the browser keeps Escape to itself: it leaves full-screen,
+// which the window takes as F1 (back to a window, restarting the show).
+// Releasing the context deletes the textures made in it and puts GL's state
+// back, as the desktop's context takes its textures and state with it. Message boxes
 // go to the console; a question is answered Yes.
 // DEPENDENCIES: emscripten html5.h, GLFW 3 (-sUSE_GLFW=3), the page's
 // #stage element around the canvas.
@@ -25,7 +26,6 @@
 #include <emscripten/emscripten.h>
 #include <emscripten/html5.h>
 
-#include <cstring>
 #include <deque>
 #include <string>
 
@@ -44,6 +44,7 @@ struct WebWindowSystem {
     Token module{true}, window, dc, rc;
     GLFWwindow* glfw = nullptr;  // the canvas's context, made once
     bool listening = false;
+    bool fullscreen = false;  // the window asked for full-screen and has not given it back
     int cursorCount = 0;
     std::deque<Message> queue;
     bool downThisFrame[256] = {};  // keys whose key-down was taken in this frame
@@ -92,9 +93,22 @@ EM_BOOL onVisibility(int, const EmscriptenVisibilityChangeEvent* e, void*) {
     return EM_FALSE;
 }
 
+EM_BOOL onFullscreenChange(int, const EmscriptenFullscreenChangeEvent* e, void*) {
+    // The browser left full-screen by itself (its own Escape): for the show
+    // that is F1, back to a window, with the cursor shown again.
+    if (!e->isFullscreen && ws.fullscreen && ws.window.alive) {
+        ws.fullscreen = false;
+        post(WM_KEYDOWN, VK_F1);
+        post(WM_KEYUP, VK_F1);
+    }
+    return EM_FALSE;
+}
+
 void listen() {
     if (ws.listening) return;
     ws.listening = true;
+    emscripten_set_fullscreenchange_callback(EMSCRIPTEN_EVENT_TARGET_DOCUMENT, nullptr, EM_FALSE,
+                                             onFullscreenChange);
     emscripten_set_keydown_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, onKey);
     emscripten_set_keyup_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_TRUE, onKey);
     emscripten_set_visibilitychange_callback(nullptr, EM_FALSE, onVisibility);
@@ -111,9 +125,9 @@ bool makeContext(int width, int height) {
 }
 
 int messageBox(Handle, const char* text, const char* caption, uint32_t type) {
+    // Everything but a question or a note with the information icon is an error.
     const bool question = (type & 0x0F) == MB_YESNO;
-    const bool error = !question && caption != nullptr &&
-                       (std::strcmp(caption, "ERROR") == 0 || std::strcmp(caption, "Error") == 0);
+    const bool error = !question && (type & 0xF0) != MB_ICONINFORMATION;
     jsMessageBox(caption ? caption : "", text ? text : "", error);
     return question ? IDYES : IDOK;
 }
@@ -139,10 +153,12 @@ const PlatformApi api = {
     .changeDisplaySettings =
         [](const DisplayMode* mode, uint32_t) {
             if (!mode) {
+                ws.fullscreen = false;
                 jsExitFullscreen();
                 return DISP_CHANGE_SUCCESSFUL;
             }
-            return jsRequestFullscreen() ? DISP_CHANGE_SUCCESSFUL : DISP_CHANGE_FAILED;
+            ws.fullscreen = jsRequestFullscreen() != 0;
+            return ws.fullscreen ? DISP_CHANGE_SUCCESSFUL : DISP_CHANGE_FAILED;
         },
     .showCursor =
         [](bool show) {
@@ -198,6 +214,7 @@ const PlatformApi api = {
     .deleteContext =
         [](Handle rc) {
             if (rc != &ws.rc || !ws.rc.alive) return false;
+            webGlReleaseContext();  // what a desktop context takes with it
             ws.rc.alive = false;
             return true;
         },

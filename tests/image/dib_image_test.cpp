@@ -1,3 +1,4 @@
+// dib_image_test.cpp - the BMP loader against hand-made files, good and broken.
 #include "image/image.h"
 
 #include "platform/mapped_file.h"

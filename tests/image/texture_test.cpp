@@ -1,3 +1,4 @@
+// texture_test.cpp - loadTexture and the cube map in an offscreen GL context.
 #include "image/image.h"
 
 #include "tests/image/bmp_files.h"

@@ -1,3 +1,4 @@
+// mesh_draw_test.cpp - the GL calls of the mesh's two draw modes, recorded.
 #include "platform/gl.h"
 #include <gtest/gtest.h>
 #include <sys/stat.h>

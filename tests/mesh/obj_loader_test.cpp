@@ -1,3 +1,4 @@
+// obj_loader_test.cpp - the OBJ loader on written files: records, faces, numbers, failures.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

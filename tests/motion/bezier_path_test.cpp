@@ -1,3 +1,4 @@
+// bezier_path_test.cpp - the path's samples, control points and limits.
 #include <gtest/gtest.h>
 
 #include <climits>

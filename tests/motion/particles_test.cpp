@@ -1,3 +1,4 @@
+// particles_test.cpp - particle steps, re-emission and the sprites' GL calls.
 #include "platform/gl.h"
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
@@ -272,6 +273,133 @@ TEST_F(Sound, OverrideAndBadHandles) {
     EXPECT_FALSE(FSOUND_Init(0, 32, 0));
     EXPECT_FALSE(FSOUND_Init(48000, 0, 0));
     EXPECT_EQ(FSOUND_Stream_Play(5, s), 5) << "a refused init leaves the streams alone";
+}
+
+// ---- the rules over any engine ----------------------------------------------
+
+// An engine that only records what the rules ask of it (streams are numbered
+// in the order opened; a stream's position is 100 + its number).
+std::string engineLog;
+int fakeStreams = 0;
+plat::EngineStream* fakeHandle(int n) { return reinterpret_cast<plat::EngineStream*>(uintptr_t(n) + 1); }
+int fakeNumber(plat::EngineStream* s) { return static_cast<int>(reinterpret_cast<uintptr_t>(s)) - 1; }
+void note(const std::string& line) { engineLog += (engineLog.empty() ? "" : "; ") + line; }
+
+const plat::StreamEngineApi fakeEngine = {
+    .name = "fake",
+    .start =
+        [](int rate, int channels, bool out) {
+            note("start " + std::to_string(rate) + " " + std::to_string(channels) +
+                 (out ? " out" : " quiet"));
+        },
+    .open =
+        [](const char* path) {
+            note(std::string("open ") + (path ? path : "null"));
+            return fakeHandle(fakeStreams++);
+        },
+    .play = [](plat::EngineStream* s,
+               int ch) { note("play " + std::to_string(fakeNumber(s)) + " on " + std::to_string(ch)); },
+    .stop = [](plat::EngineStream* s) { note("stop " + std::to_string(fakeNumber(s))); },
+    .positionMs = [](plat::EngineStream* s) { return 100 + fakeNumber(s); },
+    .lengthMs = [](plat::EngineStream*) { return 0; },
+    .mix = [](int16_t*, int) { return false; },
+};
+
+// One call: I(nit) rate channels, O(pen) name, P(lay) channel stream, T(ime)
+// stream, C(lock override on); `want` is the call's result (for O: 1 when
+// the handle is not null).
+struct Call {
+    char what;
+    int a = 0, b = 0;
+    int want = 0;
+};
+struct RuleCase {
+    const char* name;
+    std::vector<Call> calls;
+    const char* engine;  // what the engine was asked, in order
+};
+
+TEST(SoundRules, HoldOverAnyEngine) {
+    const int F = FSOUND_FREE;
+    const RuleCase cases[] = {
+        {"bad arguments to init leave everything alone",
+         {{'I', 7999, 1, 0}, {'I', 192001, 1, 0}, {'I', 48000, 0, 0}, {'I', 48000, 1025, 0}},
+         ""},
+        {"a channel holds one stream; the stream it replaces stops for good",
+         {{'I', 48000, 2, 1},
+          {'O', 0, 0, 1},
+          {'O', 0, 0, 1},
+          {'O', 0, 0, 1},
+          {'P', F, 0, 0},
+          {'P', F, 1, 1},
+          {'P', F, 2, -1},
+          {'P', 1, 2, 1},
+          {'P', 0, 1, -1},
+          {'P', 1, 0, 0},
+          {'P', 2, 2, 1},
+          {'T', 1, 0, 101}},
+         "start 48000 2 out; open music.mp3; open music.mp3; open music.mp3; play 0 on 0; play 1 on 1; "
+         "stop 1; play 2 on 1"},
+        {"bad handles and channels are refused before the engine is asked",
+         {{'I', 48000, 4, 1},
+          {'O', 0, 0, 1},
+          {'P', 4, 0, -1},
+          {'P', -2, 0, -1},
+          {'P', 0, -1, -1},
+          {'T', -1, 0, 0}},
+         "start 48000 4 out; open music.mp3"},
+        {"a second init stops every earlier stream; its handle stays valid",
+         {{'I', 48000, 32, 1},
+          {'O', 0, 0, 1},
+          {'P', 5, 0, 5},
+          {'I', 48000, 32, 1},
+          {'P', 5, 0, -1},
+          {'T', 0, 0, 100}},
+         "start 48000 32 out; open music.mp3; play 0 on 5; start 48000 32 out"},
+        {"a replaced clock opens no output and answers for every stream",
+         {{'C', 0, 0, 0}, {'I', 44100, 8, 1}, {'O', 0, 0, 1}, {'T', 0, 0, 4242}, {'T', -1, 0, 0}},
+         "start 44100 8 quiet; open music.mp3"},
+    };
+    plat::setStreamEngine(&fakeEngine);
+    for (const RuleCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        engineLog.clear();
+        const int first = fakeStreams;
+        std::vector<FSOUND_STREAM*> streams;
+        int fixed = 4242;
+        for (const Call& call : c.calls) {
+            FSOUND_STREAM* const s =
+                call.b >= 0 && call.b < static_cast<int>(streams.size()) ? streams[call.b] : nullptr;
+            FSOUND_STREAM* const t =
+                call.a >= 0 && call.a < static_cast<int>(streams.size()) ? streams[call.a] : nullptr;
+            switch (call.what) {
+            case 'I': EXPECT_EQ(FSOUND_Init(call.a, call.b, 0), call.want); break;
+            case 'O':
+                streams.push_back(FSOUND_Stream_Open("music.mp3", FSOUND_LOOP_OFF, 0, 0));
+                EXPECT_EQ(streams.back() != nullptr, call.want != 0);
+                break;
+            case 'P': EXPECT_EQ(FSOUND_Stream_Play(call.a, s), call.want) << "channel " << call.a; break;
+            case 'T':
+                EXPECT_EQ(FSOUND_Stream_GetTime(t),
+                          call.want + (call.want >= 100 && call.want < 200 ? first : 0));
+                break;
+            case 'C': soundSetClockOverride(fixedClock, &fixed); break;
+            }
+        }
+        soundSetClockOverride(nullptr, nullptr);
+        std::string want = c.engine;
+        // Stream numbers in the log count from this case's first.
+        for (int n = 9; n >= 0; --n) {
+            const std::string from = " " + std::to_string(n), to = " " + std::to_string(first + n);
+            for (const char* verb : {"play", "stop"})
+                for (size_t at = want.find(verb + from); at != std::string::npos;
+                     at = want.find(verb + from, at + 1))
+                    want.replace(at + std::strlen(verb), from.size(), to);
+        }
+        EXPECT_EQ(engineLog, want);
+    }
+    plat::setStreamEngine(nullptr);
+    EXPECT_TRUE(FSOUND_Init(48000, 32, 0)) << "the build's own engine again";
 }
 
 }  // namespace

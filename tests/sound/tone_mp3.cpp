@@ -1,3 +1,4 @@
+// tone_mp3.cpp - sine-tone MP3 files made with LAME for the sound tests.
 #include "tests/sound/tone_mp3.h"
 
 #include <lame/lame.h>

@@ -1,3 +1,4 @@
+// gl_recorder.cpp - the wrapped GL calls, recorded on their way to the driver.
 #include "tests/support/gl_recorder.h"
 
 #include "platform/gl.h"

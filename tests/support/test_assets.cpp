@@ -1,3 +1,4 @@
+// test_assets.cpp - scratch folders, small files and BMP pictures for the tests.
 #include "tests/support/test_assets.h"
 
 #include "tools/common/files.h"

@@ -1,10 +1,15 @@
 // cdp.mjs - headless Chromium on the DevTools protocol, and a static file
-// server, for the web page's tests (node 20 --experimental-websocket).
+// server, for the web page's tests. Runs on Debian 12's node 18, whose only
+// WebSocket client is the `ws` module of the node-ws package (found through
+// NODE_PATH=/usr/share/nodejs, which tests/web/run sets).
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
+import { createRequire } from 'node:module';
 import os from 'node:os';
 import path from 'node:path';
+
+const WebSocket = createRequire(import.meta.url)('ws');
 
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm',
                 '.data': 'application/octet-stream' };
@@ -123,6 +128,9 @@ class Page {
     }
 
     async navigate(url) { await this.send('Page.navigate', { url }); }
+
+    // Runs `source` in every document this page loads, before its own scripts.
+    async addInitScript(source) { await this.send('Page.addScriptToEvaluateOnNewDocument', { source }); }
 
     async evaluate(expression) {
         const r = await this.send('Runtime.evaluate',

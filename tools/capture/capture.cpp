@@ -15,7 +15,7 @@
 // to ffmpeg as YUV.
 
 #include "tools/capture/capture.h"
-#include "tools/capture/frame_clock.h"
+#include "demo/fixed_rate.h"
 
 #include "demo/demo.h"
 #include "platform/audio.h"
@@ -37,6 +37,7 @@
 #include <set>
 
 using namespace capture;
+using namespace fixedrate;
 
 namespace {
 
@@ -66,8 +67,6 @@ void writeSoundtrack(const std::string& out, const FrameRange& r, int fps) {
 }
 
 // The clock that drawScene() reads instead of the music's play position.
-int32_t frameClockMs = 0;
-int frameClock(void*) { return frameClockMs; }
 
 bool showOver = false;
 void noteShowOver(int) { showOver = true; }
@@ -86,7 +85,7 @@ void initSceneQuietly() {
 
 void startScene(const plat::OffscreenGl& gl) {
     if (!gl.ok()) fail(std::string("no offscreen GL context (") + (gl.error() ? gl.error() : "?") + ")");
-    soundSetClockOverride(frameClock, nullptr);
+    fixedrate::start();
     plat::setEndProcessHook(noteShowOver);
     resizeScene(kWidth, kHeight);
     initSceneQuietly();
@@ -129,17 +128,9 @@ private:
     Clock::time_point lastShown_ = start_;
 };
 
-// Draws frame n. A frame that is not kept still has to run (its particles and
-// the ship's tumble carry over), but only one of its pixels is drawn. Every
-// frame clears the whole buffer, so no pixel carries over.
+// Draws frame n (a frame that is not kept draws one pixel only).
 void drawFrame(int64_t n, int fps, bool keep) {
-    frameClockMs = static_cast<int32_t>(clockOfFrame(n, fps));
-    if (keep) {
-        glDisable(GL_SCISSOR_TEST);
-    } else {
-        glEnable(GL_SCISSOR_TEST);
-        glScissor(0, 0, 1, 1);
-    }
+    fixedrate::beginFrame(n, fps, keep);
     drawScene();
 }
 

@@ -1,3 +1,4 @@
+// frame_queue.cpp - reused pixel buffers and the queue of frames to the writers.
 #include "tools/capture/capture.h"
 
 namespace capture {

@@ -1,3 +1,4 @@
+// files.cpp - writing whole files and making folders, for the tools and tests.
 #include "tools/common/files.h"
 
 #include <cerrno>
