@@ -1,8 +1,8 @@
 // The stream calls on the platform's audio output and MP3 decoder.
 //
 // Ownership: every stream lives until the process ends (handles stay valid
-// after release), and the library state itself is never destroyed, because the
-// demo ends with exit() while the audio thread may still be running.
+// after release), and the library state itself is never destroyed. At exit
+// the device and every decoder thread are stopped and joined first.
 #include "sound/sound.h"
 
 #include "platform/audio.h"
@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -195,6 +196,28 @@ void closeDevice(Library& l) {
     l.device = false;
 }
 
+// Closes the device and stops every stream, their clocks held where they are.
+// Every thread of the sound layer has been joined when it returns.
+void stopAll(Library& l) {
+    closeDevice(l);
+    const int64_t now = snd::steadyNanos();
+    for (const auto& s : l.streams) {
+        if (s->released) continue;
+        s->clock.freeze(now);
+        s->releaseDecoder();
+        s->channel = -1;
+        s->stopped = s->released = true;
+    }
+}
+
+// However the process ends (the show's end, Escape, a failure status), no
+// sound thread may outlive main or still run while statics are destroyed.
+void stopAllAtExit() {
+    Library& l = lib();
+    std::lock_guard<std::mutex> lock(l.mutex);
+    stopAll(l);
+}
+
 }  // namespace
 
 std::string FSOUND_STREAM::openDecoder(int rate) {
@@ -283,15 +306,9 @@ signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int /*fla
         return 0;
 
     // A new start: nothing of the previous one may go on playing.
-    closeDevice(l);
-    const int64_t now = snd::steadyNanos();
-    for (const auto& s : l.streams) {
-        if (s->released) continue;
-        s->clock.freeze(now);
-        s->releaseDecoder();
-        s->channel = -1;
-        s->stopped = s->released = true;
-    }
+    stopAll(l);
+    static const bool stopsAtExit = std::atexit(stopAllAtExit) == 0;
+    (void)stopsAtExit;
 
     l.rate = mixRate;
     l.channelCount = maxSoftwareChannels;

@@ -18,6 +18,7 @@
 #include <mmsystem.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -98,6 +99,9 @@ void closeDevice() {
 
 std::string openDevice(int rate, const AudioSink& sink) {
     closeDevice();
+    // The thread is joined before the process ends, whichever way it ends.
+    static const bool closesAtExit = std::atexit(closeDevice) == 0;
+    (void)closesAtExit;
     state.sink = sink;
     WAVEFORMATEX format{};
     format.wFormatTag = WAVE_FORMAT_PCM;
