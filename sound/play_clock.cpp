@@ -4,12 +4,26 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 namespace snd {
 
 namespace {
 constexpr int64_t kNanosPerSecond = 1000000000;
+
+// For the sync test: with CONTRAIL_CLOCK_LOG=<file> in the environment, every
+// reading in milliseconds is also written there as "<now> <frames> <rate>"
+// (nanoseconds of the steady clock, the position in frames), so that the
+// clock can be lined up with a recording of what was heard.
+std::FILE* clockLog() {
+    static std::FILE* const log = [] {
+        const char* path = std::getenv("CONTRAIL_CLOCK_LOG");
+        return path != nullptr && *path != 0 ? std::fopen(path, "w") : nullptr;
+    }();
+    return log;
 }
+}  // namespace
 
 int64_t steadyNanos() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -77,7 +91,10 @@ int64_t PlayClock::positionFrames(int64_t now) {
 }
 
 int PlayClock::positionMs(int64_t now) {
-    return static_cast<int>(positionFrames(now) * 1000 / rate_);
+    const int64_t frames = positionFrames(now);
+    if (std::FILE* log = clockLog())
+        std::fprintf(log, "%lld %lld %d\n", static_cast<long long>(now), static_cast<long long>(frames), rate_);
+    return static_cast<int>(frames * 1000 / rate_);
 }
 
 }  // namespace snd

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# run_sync.sh linux|wine NAME EXE DATA TOOLS_DIR [MEAN SD]
+#   Under tests/support/with-sound-server: plays the whole show of EXE (the
+#   Linux build, or contrail.exe under Wine) on the null sink with its clock
+#   logged, records the sink's monitor, stops the program for 300 ms at about
+#   25 s, and hands everything to contrail_sync_check, which prints the
+#   offsets (and fails beyond MEAN ms of mean or SD ms of spread, or when the
+#   clock is not back within 5 ms of its mean within 1 s of the stall). The show
+#   must end by itself with status 0 and nothing on standard error.
+set -u
+kind=$1 name=$2 exe=$3 data=$4 tools=$5
+shift 5
+[ -n "${PULSE_SERVER:-}" ] || { echo "run_sync.sh: no PULSE_SERVER (run it under with-sound-server)"; exit 1; }
+
+tmp=$(mktemp -d)
+dfile=$tmp/display
+Xvfb -displayfd 3 -screen 0 640x480x16 -nolisten tcp 3>"$dfile" >/dev/null 2>&1 &
+xvfb=$!
+rec=""
+cleanup() {
+  [ -n "$rec" ] && kill "$rec" 2>/dev/null
+  [ "$kind" = wine ] && wineserver -k 2>/dev/null
+  kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+for _ in $(seq 100); do [ -s "$dfile" ] && break; sleep 0.05; done
+[ -s "$dfile" ] || { echo "Xvfb did not start"; exit 1; }
+export DISPLAY=:$(head -n1 "$dfile")
+
+"$tools/contrail_sync_record" out.monitor "$tmp/rec" &
+rec=$!
+cd "$data" || exit 1
+if [ "$kind" = wine ]; then
+  wineboot -i >/dev/null 2>&1 || true
+  clockbase=raw  # Wine's performance counter, and so its steady clock
+  CONTRAIL_CLOCK_LOG=$(winepath -w "$tmp/clock.log") CONTRAIL_FPS=1 wine "$exe" >"$tmp/out" 2>"$tmp/err" &
+else
+  clockbase=monotonic
+  CONTRAIL_CLOCK_LOG=$tmp/clock.log "$exe" >/dev/null 2>"$tmp/err" &
+fi
+pid=$!
+start=$(date +%s.%N)
+# The sink's latency while the show plays; the stall a while later.
+sleep 10
+latency=$(pactl list sinks | awk '$1 == "Latency:" { print $2; exit }')
+sleep 15
+kill -STOP $pid; sleep 0.3; kill -CONT $pid
+wait $pid
+status=$?
+elapsed=$(echo "$(date +%s.%N) - $start" | bc)
+sleep 0.3
+kill -INT $rec; wait $rec; rec=""
+echo "sync $name: offset run ended with status $status after $elapsed s; sink latency ${latency:-?} us"
+fail=0
+[ $status -eq 0 ] || { echo "expected status 0"; fail=1; }
+if [ -s "$tmp/err" ]; then echo "standard error was not empty:"; cat "$tmp/err"; fail=1; fi
+"$tools/contrail_sync_check" "$name" "$data/music.mp3" "$tmp/rec" "$tmp/clock.log" $clockbase "${latency:-0}" "$@" \
+  || fail=1
+exit $fail
