@@ -136,6 +136,7 @@ struct Library {
     std::vector<FSOUND_STREAM*> active;
     int activeCount = 0;  // streams in `active` at the latest mix
     int64_t fillTime = 0;  // device thread: when the latest fill began
+    bool tellsQueued = false;  // device thread: the output reports what is queued
     std::vector<int32_t> acc;
     std::vector<int16_t> scratch;
 
@@ -188,7 +189,20 @@ void deviceFill(void* user, int16_t* out, int frames) {
 
 void deviceConsumed(void* user, int frames) {
     Library& l = *static_cast<Library*>(user);
-    for (int k = 0; k < l.activeCount; ++k) l.active[k]->clock.consumed(frames, l.fillTime);
+    for (int k = 0; k < l.activeCount; ++k) {
+        if (l.tellsQueued)
+            l.active[k]->clock.taken(frames);
+        else
+            l.active[k]->clock.consumed(frames, l.fillTime);
+    }
+}
+
+// An output that knows what is queued: the clocks follow the frame heard.
+void deviceQueued(void* user, int64_t frames) {
+    Library& l = *static_cast<Library*>(user);
+    l.tellsQueued = true;
+    const int64_t now = snd::steadyNanos();
+    for (int k = 0; k < l.activeCount; ++k) l.active[k]->clock.heard(frames, now);
 }
 
 void closeDevice(Library& l) {
@@ -320,7 +334,8 @@ signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int /*fla
     l.initialised = true;
 
     if (l.clockOverride.load() != nullptr) return 1;
-    const std::string why = plat::audioOutput().open(l.rate, {deviceFill, deviceConsumed, &l});
+    l.tellsQueued = false;
+    const std::string why = plat::audioOutput().open(l.rate, {deviceFill, deviceConsumed, &l, deviceQueued});
     l.device = why.empty();
     if (!l.device) say("no audio output (" + why + "); the music is silent");
     return 1;

@@ -53,6 +53,23 @@ void PlayClock::consumed(int frames, int64_t now) {
     total_ += frames;
 }
 
+void PlayClock::taken(int frames) {
+    if (frames > 0) total_ += frames;
+}
+
+void PlayClock::heard(int64_t queued, int64_t now) {
+    // Below 0 while the first frame has yet to reach the listener; readers
+    // never go below 0.
+    const int64_t anchor = total_ - std::max<int64_t>(0, queued);
+    const uint32_t s = seq_.load(std::memory_order_relaxed);
+    seq_.store(s + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    anchorFrames_.store(anchor, std::memory_order_relaxed);
+    anchorTime_.store(now, std::memory_order_relaxed);
+    period_.store(total_ - anchor, std::memory_order_relaxed);
+    seq_.store(s + 2, std::memory_order_release);
+}
+
 void PlayClock::startWall(int64_t now) {
     wallStart_.store(now, std::memory_order_relaxed);
     wall_.store(true, std::memory_order_release);

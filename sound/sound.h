@@ -65,7 +65,9 @@ namespace snd {
 // Device mode: the audio thread reports each callback with `consumed`; a
 // reader interpolates from the frames consumed before the latest callback at
 // real speed, but never past the end of that callback's buffer, and never
-// returns less than it returned before. Wall mode (`startWall`): the position
+// returns less than it returned before. An output that knows how much is
+// still queued in front of the listener reports `taken` and `heard` instead,
+// and the clock is the frame being heard. Wall mode (`startWall`): the position
 // is the time since the start. `freeze` stops the clock where it is.
 //
 // One writer thread (`consumed`) and any readers; no locks.
@@ -75,6 +77,14 @@ public:
 
     // Audio thread: a callback at `now` took `frames` frames.
     void consumed(int frames, int64_t now);
+    // Audio thread, for an output that tells what is queued: `frames` more
+    // frames were handed over, without moving the anchor.
+    void taken(int frames);
+    // Audio thread: at `now`, `queued` of the frames handed over are still in
+    // front of the listener. Anchors the clock at what is heard now (never
+    // below 0, so it holds at 0 until the first frame is heard); it then runs
+    // at real speed, never past the frames handed over.
+    void heard(int64_t queued, int64_t now);
     // Runs the clock from the monotonic clock alone, from `now` on.
     void startWall(int64_t now);
     // Keeps the position at its value at `now` from then on.

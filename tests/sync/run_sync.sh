@@ -28,7 +28,9 @@ for _ in $(seq 100); do [ -s "$dfile" ] && break; sleep 0.05; done
 [ -s "$dfile" ] || { echo "Xvfb did not start"; exit 1; }
 export DISPLAY=:$(head -n1 "$dfile")
 
-"$tools/contrail_sync_record" out.monitor "$tmp/rec" &
+# The recorder and the sound server are light: keep them from starving beside
+# the renderer where the system allows it.
+chrt -f 5 "$tools/contrail_sync_record" out.monitor "$tmp/rec" 2>/dev/null &
 rec=$!
 cd "$data" || exit 1
 if [ "$kind" = wine ]; then
@@ -51,6 +53,8 @@ status=$?
 elapsed=$(echo "$(date +%s.%N) - $start" | bc)
 sleep 0.3
 kill -INT $rec; wait $rec; rec=""
+# SYNC_KEEP=<folder> keeps the recording and the clock log for a second look.
+[ -n "${SYNC_KEEP:-}" ] && cp "$tmp/rec.raw" "$tmp/rec.stamps" "$tmp/clock.log" "$SYNC_KEEP/"
 echo "sync $name: offset run ended with status $status after $elapsed s; sink latency ${latency:-?} us"
 fail=0
 [ $status -eq 0 ] || { echo "expected status 0"; fail=1; }

@@ -31,8 +31,8 @@
 namespace {
 
 constexpr int kRate = 48000;
-constexpr int kWindow = 2400;    // 50 ms of recording per match
-constexpr int kSearch = 14400;   // +- 0.3 s around the clock's position
+constexpr int kWindow = 2400;   // 50 ms of recording per match
+constexpr int kSearch = 14400;  // +- 0.3 s around the clock's position
 constexpr double kMinCorrelation = 0.9;
 
 struct Reading {
@@ -126,7 +126,8 @@ int main(int argc, char** argv) {
     }
 
     // Frame k of the recording left the sink at a + b * k: a straight line
-    // through the stamps, since the sink's clock runs at its own rate.
+    // through the stamps, since the sink's clock runs at its own rate. Where
+    // the recording skips (the server dropped or paused it), a new line starts.
     std::vector<std::pair<double, double>> stamps;
     if (std::FILE* f = std::fopen((prefix + ".stamps").c_str(), "r")) {
         long long v[4];
@@ -134,18 +135,41 @@ int main(int argc, char** argv) {
             stamps.push_back({static_cast<double>(v[0]), static_cast<double>(v[column])});
         std::fclose(f);
     }
-    if (stamps.size() < 100) {
+    struct Line {
+        double from, to, a, b;  // times covered; t = a + b * k
+    };
+    std::vector<Line> lines;
+    for (size_t i = 0, end = 0; i < stamps.size(); i = end) {
+        auto residual = [&](size_t j) { return stamps[j].second - stamps[j].first * 1e9 / kRate; };
+        for (end = i + 1; end < stamps.size() && std::abs(residual(end) - residual(end - 1)) < 4e6; ++end) {
+        }
+        if (end - i < 100) continue;
+        double mk = 0, mt = 0;
+        for (size_t j = i; j < end; ++j) mk += stamps[j].first, mt += stamps[j].second;
+        mk /= end - i, mt /= end - i;
+        double skk = 0, skt = 0;
+        for (size_t j = i; j < end; ++j) {
+            skk += (stamps[j].first - mk) * (stamps[j].first - mk);
+            skt += (stamps[j].first - mk) * (stamps[j].second - mt);
+        }
+        const double b = skt / skk;
+        lines.push_back({stamps[i].second, stamps[end - 1].second, mt - b * mk, b});
+    }
+    if (lines.empty()) {
         std::printf("sync %s: offset unknown: too few stamps\n", tag);
         return 1;
     }
-    double mk = 0, mt = 0;
-    for (const auto& [k, t] : stamps) mk += k, mt += t;
-    mk /= stamps.size(), mt /= stamps.size();
-    double skk = 0, skt = 0;
-    for (const auto& [k, t] : stamps) skk += (k - mk) * (k - mk), skt += (k - mk) * (t - mt);
-    const double b = skt / skk;
-    const double a = mt - b * mk;
-    std::printf("sync %s: offset measured on a sink playing %.1f frames per second\n", tag, 1e9 / b);
+    const Line* longest = &lines[0];
+    for (const Line& l : lines)
+        if (l.to - l.from > longest->to - longest->from) longest = &l;
+    std::printf("sync %s: offset measured on a sink playing %.1f frames per second (%zu stretches)\n", tag,
+                1e9 / longest->b, lines.size());
+    // The recording's frame that left the sink at `t`, or NAN outside the stretches.
+    auto frameAt = [&](double t) -> double {
+        for (const Line& l : lines)
+            if (t >= l.from && t <= l.to) return (t - l.a) / l.b;
+        return NAN;
+    };
 
     std::vector<Reading> readings;
     if (std::FILE* f = std::fopen(argv[4], "r")) {
@@ -169,7 +193,8 @@ int main(int argc, char** argv) {
     auto offsetAt = [&](size_t j) -> double {
         if (j >= readings.size()) return NAN;
         const Reading& r = readings[j];
-        const double k = (r.time - sinkLatency - a) / b;  // the recording's frame heard then
+        const double k = frameAt(r.time - sinkLatency);  // the recording's frame heard then
+        if (std::isnan(k)) return NAN;
         const int64_t at = static_cast<int64_t>(std::floor(k)) - kWindow / 2;
         const double d = bestLag(rec, music, at, r.frames - static_cast<int64_t>(k));
         if (std::isnan(d)) return NAN;
@@ -195,6 +220,7 @@ int main(int argc, char** argv) {
         const size_t j = readingAt(ms);
         if (j >= readings.size()) break;
         const double o = offsetAt(j);
+        if (std::getenv("SYNC_DEBUG")) std::fprintf(stderr, "%.1f s %+.2f ms\n", ms / 1000, o);
         if (!std::isnan(o)) all.push_back(o);
     }
     int failures = 0;
@@ -248,9 +274,10 @@ int main(int argc, char** argv) {
             if (ms >= stallMs + 1000) worst = std::max(worst, std::abs(o - mean));
         }
         const double o1 = offsetAt(readingAt(stallMs + 1000));
-        std::printf("sync %s: offset 1 s after the stall at %.1f s: %+6.2f ms; within 5 ms of the mean %s%.0f ms "
-                    "after it; worst from 1 s on %.2f ms from the mean\n",
-                    tag, stallMs / 1000, o1, settled < 0 ? "never, " : "", settled < 0 ? 0 : settled, worst);
+        std::printf(
+            "sync %s: offset 1 s after the stall at %.1f s: %+6.2f ms; within 5 ms of the mean %s%.0f ms "
+            "after it; worst from 1 s on %.2f ms from the mean\n",
+            tag, stallMs / 1000, o1, settled < 0 ? "never, " : "", settled < 0 ? 0 : settled, worst);
         if (limits && (settled < 0 || settled > 1000 || worst > 5)) {
             std::printf("sync %s: FAIL: not back within 5 ms within 1 s of the stall\n", tag);
             ++failures;
