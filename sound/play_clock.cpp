@@ -58,9 +58,23 @@ void PlayClock::taken(int frames) {
 }
 
 void PlayClock::heard(int64_t queued, int64_t now) {
+    // What the output reports wobbles by a few milliseconds (its own timing
+    // is interpolated between updates); the frame heard moves at the rate.
+    // So a report close to where the clock expects to be moves it by an eighth
+    // of the difference; one far off (a stall, the start) is taken as it is.
     // Below 0 while the first frame has yet to reach the listener; readers
     // never go below 0.
-    const int64_t anchor = total_ - std::max<int64_t>(0, queued);
+    const int64_t reported = total_ - std::max<int64_t>(0, queued);
+    int64_t anchor = reported;
+    if (heardYet_) {
+        const int64_t expected = heardFrames_ + framesIn(now - heardTime_);
+        if (std::abs(reported - expected) < rate_ / 100) anchor = expected + (reported - expected) / 8;
+    }
+    anchor = std::min(anchor, total_);
+    heardFrames_ = anchor;
+    heardTime_ = now;
+    heardYet_ = true;
+
     const uint32_t s = seq_.load(std::memory_order_relaxed);
     seq_.store(s + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);

@@ -82,8 +82,9 @@ public:
     void taken(int frames);
     // Audio thread: at `now`, `queued` of the frames handed over are still in
     // front of the listener. Anchors the clock at what is heard now (never
-    // below 0, so it holds at 0 until the first frame is heard); it then runs
-    // at real speed, never past the frames handed over.
+    // below 0, so it holds at 0 until the first frame is heard), smoothing
+    // reports within 10 ms of where it expected to be; it then runs at real
+    // speed, never past the frames handed over.
     void heard(int64_t queued, int64_t now);
     // Runs the clock from the monotonic clock alone, from `now` on.
     void startWall(int64_t now);
@@ -100,7 +101,10 @@ private:
     int64_t framesIn(int64_t nanos) const;
 
     const int rate_;
-    int64_t total_ = 0;  // writer only
+    int64_t total_ = 0;        // writer only
+    int64_t heardFrames_ = 0;  // writer only: the latest anchor from `heard`, and when
+    int64_t heardTime_ = 0;
+    bool heardYet_ = false;
     std::atomic<uint32_t> seq_{0};
     std::atomic<int64_t> anchorFrames_{0};
     std::atomic<int64_t> anchorTime_{0};

@@ -53,8 +53,9 @@ TEST(PlayClock, NeverGoesBackwards) {
 }
 
 // An output that tells what is queued in front of the listener: the clock is
-// the frame heard, 0 until the first one is, never past what was handed over,
-// never backwards. Each row is one event, then a reading.
+// the frame heard (small wobbles of the reports smoothed), 0 until the first
+// one is, never past what was handed over, never backwards. Each row is one
+// event, then a reading.
 TEST(PlayClock, FollowsTheFrameHeardWhenTheOutputTellsWhatIsQueued) {
     enum Event { kTaken, kHeard, kRead };
     struct Row {
@@ -75,8 +76,11 @@ TEST(PlayClock, FollowsTheFrameHeardWhenTheOutputTellsWhatIsQueued) {
         {kHeard, 600, 60, 480, "the output was ahead: held, not backwards"},
         {kRead, 0, 62, 480, "still held"},
         {kRead, 0, 65, 600, "caught up, runs at real speed from the frame heard"},
-        {kHeard, 0, 70, 960, "all heard"},
-        {kRead, 0, 200, 960, "a stalled output holds the clock"},
+        {kHeard, 0, 70, 855, "a report 2.5 ms from where the clock expected moves it by an eighth"},
+        {kRead, 0, 200, 960, "a stalled output holds the clock at what was handed over"},
+        {kTaken, 960, 200, 960, "handed over after the stall"},
+        {kHeard, 960, 300, 960, "a report far off is taken as it is"},
+        {kRead, 0, 310, 1440, "and the clock runs on from there"},
     };
     snd::PlayClock clock(kRate);
     for (const Row& r : rows) {
