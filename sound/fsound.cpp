@@ -329,6 +329,7 @@ signed char FSOUND_Init(int mixRate, int maxSoftwareChannels, unsigned int /*fla
     l.channels.reset(new std::atomic<FSOUND_STREAM*>[maxSoftwareChannels]);
     for (int i = 0; i < maxSoftwareChannels; ++i) l.channels[i].store(nullptr);
     l.active.assign(maxSoftwareChannels, nullptr);
+    l.activeCount = 0;
     l.acc.assign(kMixFrames * 2, 0);
     l.scratch.assign(kMixFrames * 2, 0);
     l.initialised = true;

@@ -4,13 +4,19 @@
 #   Linux build, or contrail.exe under Wine) on the null sink with its clock
 #   logged, records the sink's monitor, stops the program for 300 ms at about
 #   25 s, and hands everything to contrail_sync_check, which prints the
-#   offsets (and fails beyond MEAN ms of mean or SD ms of spread, or when the
-#   clock is not back within 5 ms of its mean within 1 s of the stall). The show
-#   must end by itself with status 0 and nothing on standard error.
+#   offsets (and, given the limits, fails beyond MEAN ms of mean or SD ms of
+#   spread, or when the clock is not back within 5 ms of its mean within 1 s
+#   of the stall). The show must end by itself
+#   with status 0 and nothing on standard error. Exits with 77 (skipped)
+#   without EXE.
 set -u
 kind=$1 name=$2 exe=$3 data=$4 tools=$5
 shift 5
 [ -n "${PULSE_SERVER:-}" ] || { echo "run_sync.sh: no PULSE_SERVER (run it under with-sound-server)"; exit 1; }
+[ -x "$exe" ] || [ -f "$exe" ] || { echo "run_sync.sh: no $exe; skipped"; exit 77; }
+if [ "$kind" = wine ]; then
+  export WINEPREFIX=${WINEPREFIX:-$(dirname "$exe")/wineprefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+fi
 
 tmp=$(mktemp -d)
 dfile=$tmp/display
@@ -47,6 +53,9 @@ start=$(date +%s.%N)
 sleep 10
 latency=$(pactl list sinks | awk '$1 == "Latency:" { print $2; exit }')
 sleep 15
+clockid=CLOCK_MONOTONIC
+[ "$kind" = wine ] && clockid=CLOCK_MONOTONIC_RAW
+stall=$(python3 -c "import time; print(time.clock_gettime_ns(time.$clockid))")
 kill -STOP $pid; sleep 0.3; kill -CONT $pid
 wait $pid
 status=$?
@@ -54,11 +63,13 @@ elapsed=$(echo "$(date +%s.%N) - $start" | bc)
 sleep 0.3
 kill -INT $rec; wait $rec; rec=""
 # SYNC_KEEP=<folder> keeps the recording and the clock log for a second look.
-[ -n "${SYNC_KEEP:-}" ] && cp "$tmp/rec.raw" "$tmp/rec.stamps" "$tmp/clock.log" "$SYNC_KEEP/"
+[ -n "${SYNC_KEEP:-}" ] && cp "$tmp/rec.raw" "$tmp/rec.stamps" "$tmp/clock.log" "$SYNC_KEEP/" &&
+  echo "$latency $stall" >"$SYNC_KEEP/args"
 echo "sync $name: offset run ended with status $status after $elapsed s; sink latency ${latency:-?} us"
 fail=0
 [ $status -eq 0 ] || { echo "expected status 0"; fail=1; }
 if [ -s "$tmp/err" ]; then echo "standard error was not empty:"; cat "$tmp/err"; fail=1; fi
-"$tools/contrail_sync_check" "$name" "$data/music.mp3" "$tmp/rec" "$tmp/clock.log" $clockbase "${latency:-0}" "$@" \
+"$tools/contrail_sync_check" "$name" "$data/music.mp3" "$tmp/rec" "$tmp/clock.log" $clockbase "${latency:-0}" \
+  "$stall" "$@" \
   || fail=1
 exit $fail

@@ -29,8 +29,17 @@ field() { awk -v f="$1:" '$1 == f { print $2 }' /proc/$pid/status; }
 threads_before=$(field Threads)
 [ -n "$threads_before" ] || { echo "the demo is not running"; cat "$errlog"; exit 1; }
 
-# Every set-up starts the sound output once; with the dummy driver each says so.
-setups() { grep -c '^sound: no audio output' "$errlog"; }
+# Every set-up starts the sound output once; with the dummy driver each says
+# so, and on a sound server (with-sound-server) each opens a new stream.
+if [ -n "${PULSE_SERVER:-}" ]; then
+  events=$(mktemp)
+  pactl subscribe >"$events" 2>/dev/null &
+  watcher=$!
+  trap 'kill $xvfb $watcher 2>/dev/null; wait $xvfb 2>/dev/null; rm -f "$dfile" "$errlog" "$events"' EXIT
+  setups() { echo $((1 + $(grep -c "'new' on sink-input" "$events"))); }
+else
+  setups() { grep -c '^sound: no audio output' "$errlog"; }
+fi
 
 # F1 is held until the set-up it asked for has run, so a press cannot come and
 # go between two passes of the loop unseen; with auto-repeat off, each press
@@ -59,5 +68,8 @@ fail=0
 [ "$threads_after" = "$threads_before" ] || { echo "the thread count changed"; fail=1; }
 [ -n "$rss5" ] && [ -n "$rss_end" ] && [ $((rss_end - rss5)) -le $limit_kib ] ||
   { echo "resident memory grew by more than $limit_kib kB"; fail=1; }
+if [ -n "${PULSE_SERVER:-}" ] && [ -s "$errlog" ]; then
+  echo "expected nothing on standard error"; cat "$errlog"; fail=1
+fi
 [ $fail -eq 0 ] || { grep -v '^sound: ' "$errlog"; }
 exit $fail
