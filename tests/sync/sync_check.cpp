@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
         auto residual = [&](size_t j) { return stamps[j].second - stamps[j].first * 1e9 / kRate; };
         for (end = i + 1; end < stamps.size() && std::abs(residual(end) - residual(end - 1)) < 4e6; ++end) {
         }
-        if (end - i < 100) continue;
+        if (end - i < 200) continue;  // a second at least, for a line worth trusting
         double mk = 0, mt = 0;
         for (size_t j = i; j < end; ++j) mk += stamps[j].first, mt += stamps[j].second;
         mk /= end - i, mt /= end - i;
@@ -214,9 +214,9 @@ int main(int argc, char** argv) {
     for (size_t j = first + 1; j < readings.size(); ++j)
         if (readings[j].time - readings[j - 1].time > 200000000 && readings[j].frames > kRate)
             stalls.push_back(readings[j].frames * 1000.0 / kRate);
-    auto nearStall = [&](double ms) {
+    auto nearStall = [&](double ms, double except = -1) {
         for (double s : stalls)
-            if (ms >= s - 100 && ms < s + 1000) return true;
+            if (s != except && ms >= s - 100 && ms < s + 1000) return true;
         return false;
     };
 
@@ -274,6 +274,7 @@ int main(int argc, char** argv) {
         const double stallMs = j < readings.size() ? readings[j].frames * 1000.0 / kRate : 0;
         double settled = -1, worst = 0;
         for (double ms = stallMs; j < readings.size() && ms < stallMs + 2000; ms += 50) {
+            if (nearStall(ms, stallMs)) continue;  // the machine's own stalls are not the test's
             const double o = offsetAt(readingAt(ms));
             if (std::isnan(o)) continue;
             if (std::abs(o - mean) > 5) {
