@@ -124,7 +124,8 @@ int64_t PlayClock::positionFrames(int64_t now) {
 int PlayClock::positionMs(int64_t now) {
     const int64_t frames = positionFrames(now);
     if (std::FILE* log = clockLog())
-        std::fprintf(log, "%lld %lld %d\n", static_cast<long long>(now), static_cast<long long>(frames), rate_);
+        std::fprintf(log, "%lld %lld %d\n", static_cast<long long>(now), static_cast<long long>(frames),
+                     rate_);
     return static_cast<int>(frames * 1000 / rate_);
 }
 

@@ -284,18 +284,20 @@ int main(int argc, char** argv) {
             }
             if (ms >= stallMs + 1000) worst = std::max(worst, std::abs(o - mean));
         }
-        std::printf("sync %s: offset 1 s after the stall at %.1f s: %+6.2f ms; within 5 ms of the mean %s%.0f ms "
-                    "after it; worst from 1 s on %.2f ms from the mean\n",
-                    tag, stallMs / 1000, offsetAt(readingAt(stallMs + 1000)), settled < 0 ? "never, " : "",
-                    settled < 0 ? 0 : settled, worst);
+        std::printf(
+            "sync %s: offset 1 s after the stall at %.1f s: %+6.2f ms; within 5 ms of the mean %s%.0f ms "
+            "after it; worst from 1 s on %.2f ms from the mean\n",
+            tag, stallMs / 1000, offsetAt(readingAt(stallMs + 1000)), settled < 0 ? "never, " : "",
+            settled < 0 ? 0 : settled, worst);
         if (limits && (settled < 0 || settled > 1000 || worst > 5)) {
             std::printf("sync %s: FAIL: not back within 5 ms within 1 s of the stall\n", tag);
             ++failures;
         }
     }
     if (stalls.size() > 1)
-        std::printf("sync %s: offset not measured within 1 s after %zu other gaps of over 200 ms between readings\n", tag,
-                    stalls.size() - (stallAt > 0 ? 1 : 0));
+        std::printf(
+            "sync %s: offset not measured within 1 s after %zu other gaps of over 200 ms between readings\n",
+            tag, stalls.size() - (stallAt > 0 ? 1 : 0));
     if (backwards) {
         std::printf("sync %s: FAIL: the clock went backwards\n", tag);
         ++failures;
