@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# run_sync.sh linux|wine NAME EXE DATA TOOLS_DIR [MEAN SD]
+# run_sync.sh linux|wine|web NAME EXE DATA TOOLS_DIR [MEAN SD]
 #   Under tests/support/with-sound-server: plays the whole show of EXE (the
-#   Linux build, or contrail.exe under Wine) on the null sink with its clock
+#   Linux build, or contrail.exe under Wine; for the web, EXE is the page's
+#   folder and 15 s of the show play in headless Chromium) on the null sink with its clock
 #   logged, records the sink's monitor, stops the program for 300 ms at about
 #   25 s, and hands everything to contrail_sync_check, which prints the
 #   offsets (and, given the limits, fails beyond MEAN ms of mean or SD ms of
@@ -10,10 +11,11 @@
 #   with status 0 and nothing on standard error. Exits with 77 (skipped)
 #   without EXE.
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
 kind=$1 name=$2 exe=$3 data=$4 tools=$5
 shift 5
 [ -n "${PULSE_SERVER:-}" ] || { echo "run_sync.sh: no PULSE_SERVER (run it under with-sound-server)"; exit 1; }
-[ -x "$exe" ] || [ -f "$exe" ] || { echo "run_sync.sh: no $exe; skipped"; exit 77; }
+[ -e "$exe" ] || { echo "run_sync.sh: no $exe; skipped"; exit 77; }
 if [ "$kind" = wine ]; then
   export WINEPREFIX=${WINEPREFIX:-$(dirname "$exe")/wineprefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 fi
@@ -39,7 +41,22 @@ export DISPLAY=:$(head -n1 "$dfile")
 chrt -f 5 "$tools/contrail_sync_record" out.monitor "$tmp/rec" 2>/dev/null &
 rec=$!
 cd "$data" || exit 1
-if [ "$kind" = wine ]; then
+if [ "$kind" = web ]; then
+  # EXE is the page's folder; 15 s of the show, no stall (a page cannot be stopped alone).
+  clockbase=realtime
+  ( sleep 10; pactl list sinks 2>/dev/null | awk '$1 == "Latency:" { print $2; exit }' >"$tmp/latency" ) &
+  NODE_PATH=/usr/share/nodejs node --experimental-websocket "$here/web_sync.mjs" "$exe" \
+    "$tmp/clock.log" 15 >"$tmp/out" 2>"$tmp/err"
+  status=$?
+  kill -INT $rec; wait $rec; rec=""
+  cat "$tmp/out"
+  [ -n "${SYNC_KEEP:-}" ] && cp "$tmp/rec.raw" "$tmp/rec.stamps" "$tmp/clock.log" "$SYNC_KEEP/"
+  [ $status -eq 0 ] || { cat "$tmp/err"; exit 1; }
+  echo "sync $name: offset run of 15 s; sink latency $(cat "$tmp/latency") us"
+  "$tools/contrail_sync_check" "$name" "$data/music.mp3" "$tmp/rec" "$tmp/clock.log" realtime \
+    "$(cat "$tmp/latency")" 0 "$@"
+  exit
+elif [ "$kind" = wine ]; then
   wineboot -i >/dev/null 2>&1 || true
   clockbase=raw  # Wine's performance counter, and so its steady clock
   CONTRAIL_CLOCK_LOG=$(winepath -w "$tmp/clock.log") CONTRAIL_FPS=1 wine "$exe" >"$tmp/out" 2>"$tmp/err" &

@@ -140,16 +140,29 @@ int main(int argc, char** argv) {
         double from, to, a, b;  // times covered; t = a + b * k
     };
     std::vector<Line> lines;
+    // Single stamps jump by a block now and then and back at the next one:
+    // the breaks are judged on a running median of 9, and stamps far from it
+    // are left out of the fit.
+    std::vector<double> residual(stamps.size()), median(stamps.size());
+    for (size_t j = 0; j < stamps.size(); ++j) residual[j] = stamps[j].second - stamps[j].first * 1e9 / kRate;
+    for (size_t j = 0; j < stamps.size(); ++j) {
+        const size_t lo = j < 4 ? 0 : j - 4, hi = std::min(stamps.size(), j + 5);
+        std::vector<double> w(residual.begin() + lo, residual.begin() + hi);
+        std::nth_element(w.begin(), w.begin() + w.size() / 2, w.end());
+        median[j] = w[w.size() / 2];
+    }
     for (size_t i = 0, end = 0; i < stamps.size(); i = end) {
-        auto residual = [&](size_t j) { return stamps[j].second - stamps[j].first * 1e9 / kRate; };
-        for (end = i + 1; end < stamps.size() && std::abs(residual(end) - residual(end - 1)) < 4e6; ++end) {
+        for (end = i + 1; end < stamps.size() && std::abs(median[end] - median[end - 1]) < 3e6; ++end) {
         }
         if (end - i < 200) continue;  // a second at least, for a line worth trusting
-        double mk = 0, mt = 0;
-        for (size_t j = i; j < end; ++j) mk += stamps[j].first, mt += stamps[j].second;
-        mk /= end - i, mt /= end - i;
+        double n = 0, mk = 0, mt = 0;
+        auto kept = [&](size_t j) { return std::abs(residual[j] - median[j]) < 3e6; };
+        for (size_t j = i; j < end; ++j)
+            if (kept(j)) mk += stamps[j].first, mt += stamps[j].second, ++n;
+        mk /= n, mt /= n;
         double skk = 0, skt = 0;
         for (size_t j = i; j < end; ++j) {
+            if (!kept(j)) continue;
             skk += (stamps[j].first - mk) * (stamps[j].first - mk);
             skt += (stamps[j].first - mk) * (stamps[j].second - mt);
         }
@@ -222,7 +235,8 @@ int main(int argc, char** argv) {
 
     const double endMs = readings.empty() ? 0 : readings.back().frames * 1000.0 / kRate;
     std::vector<double> all;
-    for (double ms = 1000; ms <= endMs - 500; ms += 500) {
+    const double step = endMs > 30000 ? 500 : 200;  // a short run is looked at more closely
+    for (double ms = 1000; ms <= endMs - 500; ms += step) {
         if (nearStall(ms)) continue;
         const size_t j = readingAt(ms);
         if (j >= readings.size()) break;
@@ -241,7 +255,7 @@ int main(int argc, char** argv) {
     for (double o : all) sd += (o - mean) * (o - mean);
     sd = std::sqrt(sd / all.size());
 
-    for (double at : {5.0, 20.0, 45.0}) {
+    for (double at : {5.0, endMs > 30000 ? 20.0 : 10.0, 45.0}) {
         if (at * 1000 > endMs - 1500) continue;
         double sum = 0;
         int n = 0;
