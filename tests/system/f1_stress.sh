@@ -57,6 +57,14 @@ sleep 0.5
 rss_end=$(field VmRSS)
 threads_after=$(field Threads)
 xdotool keydown Escape; sleep 0.3; xdotool keyup Escape
+# A process that hangs on its way out (a sound thread that never joins) is a
+# failure of its own, told apart from a slow run.
+for _ in $(seq 200); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+if kill -0 $pid 2>/dev/null; then
+  echo "still running 20 s after Escape; its threads:"
+  grep -H . /proc/$pid/task/*/comm 2>/dev/null; grep -H . /proc/$pid/task/*/wchan 2>/dev/null
+  kill -KILL $pid
+fi
 wait $pid
 status=$?
 
