@@ -67,6 +67,11 @@ void setAudioOutput(const AudioOutputApi* api);  // null: the silent default
 const Mp3DecoderApi& mp3Decoder();
 void setMp3Decoder(const Mp3DecoderApi* api);  // null: the default that decodes nothing
 
+// Raises the calling thread's priority as far as the system grants it
+// unasked, for a thread that feeds sound (a decoder) and must not starve
+// beside the renderer. Leaves it as it is where nothing is granted.
+void raiseSoundThreadPriority();
+
 // An output that opens `first` and, when that cannot start, `second`.
 const AudioOutputApi* fallbackAudioOutput(const AudioOutputApi* first, const AudioOutputApi* second);
 

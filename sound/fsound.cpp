@@ -254,6 +254,7 @@ std::string FSOUND_STREAM::openDecoder(int rate) {
 }
 
 void FSOUND_STREAM::decodeLoop() {
+    plat::raiseSoundThreadPriority();
     const plat::Mp3DecoderApi& decoder = plat::mp3Decoder();
     std::vector<int16_t> buf(kDecodeFrames * 2);
     while (!stop.load(std::memory_order_acquire) && !ended.load(std::memory_order_relaxed)) {
