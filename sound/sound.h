@@ -6,9 +6,11 @@
 // (platform/audio.h) fills a lock-free ring on a thread per stream; the
 // platform's audio output drains it without locking or allocating.
 //
-// The position is what is being heard: frames the device has consumed,
-// interpolated between callbacks on the monotonic clock, anchored afresh at
-// each one so it cannot drift, and never going backwards (`snd::PlayClock`).
+// The position is what is being heard: frames the device has consumed (less
+// what the output says is still queued in front of the listener, where it
+// can tell), interpolated between callbacks on the monotonic clock, anchored
+// afresh at each one so it cannot drift, and never going backwards
+// (`snd::PlayClock`).
 //
 // Nothing here stops the show. Without an audio device (an output that keeps
 // no real time counts as none) streams play
