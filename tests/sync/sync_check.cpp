@@ -18,7 +18,8 @@
 // the clock went backwards, when fewer than ten readings could be matched,
 // or, given the limits, when the mean is further than MEAN ms from 0, the
 // spread over SD ms, or the offset is not within 5 ms of the mean from 1 s
-// after the stall on.
+// after the stall on. With SYNC_DEBUG set, every offset looked at is also
+// printed on standard error.
 #include "platform/audio.h"
 
 #include <algorithm>
