@@ -9,7 +9,7 @@ int main() {
     plat::enterDataFolder(show::kMeshFile);
     plat::tuneAllocator();
     plat::setPlatform(plat::sdl2Platform());
-    plat::setAudioOutput(plat::sdl2AudioOutput());
+    plat::setAudioOutput(plat::fallbackAudioOutput(plat::pulseAudioOutput(), plat::sdl2AudioOutput()));
     plat::setMp3Decoder(plat::mpg123Decoder());
     setScene({.initScene = initScene, .drawScene = drawScene});
     return WinMain(nullptr, nullptr, nullptr, 0);

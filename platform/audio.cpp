@@ -30,10 +30,45 @@ struct State {
 };
 State state;
 
+// fallbackAudioOutput: one pair at a time, which is all a program needs.
+struct Fallback {
+    const AudioOutputApi* first = nullptr;
+    const AudioOutputApi* second = nullptr;
+    const AudioOutputApi* open = nullptr;  // the one that opened
+};
+Fallback fallback;
+
+const AudioOutputApi fallbackOutput = {
+    .name = "fallback",
+    .open =
+        [](int rate, const AudioSink& sink) {
+            fallback.open = nullptr;
+            std::string why = fallback.first->open(rate, sink);
+            if (why.empty()) {
+                fallback.open = fallback.first;
+                return why;
+            }
+            why = fallback.second->open(rate, sink);
+            if (why.empty()) fallback.open = fallback.second;
+            return why;
+        },
+    .close =
+        [] {
+            if (fallback.open) fallback.open->close();
+            fallback.open = nullptr;
+        },
+};
+
 }  // namespace
 
 const StreamEngineApi* streamEngine() { return state.engine; }
 void setStreamEngine(const StreamEngineApi* api) { state.engine = api; }
+
+const AudioOutputApi* fallbackAudioOutput(const AudioOutputApi* first, const AudioOutputApi* second) {
+    fallback = {first ? first : &silentOutput, second ? second : &silentOutput, nullptr};
+    return &fallbackOutput;
+}
+
 const AudioOutputApi& audioOutput() { return *state.output; }
 void setAudioOutput(const AudioOutputApi* api) { state.output = api ? api : &silentOutput; }
 const Mp3DecoderApi& mp3Decoder() { return *state.decoder; }

@@ -24,11 +24,18 @@
 
 namespace plat {
 
-// What an output plays from. Both calls come from the device's own thread.
+// What an output plays from. Every call comes from the device's own thread.
 struct AudioSink {
     void (*fill)(void* user, int16_t* out, int frames) = nullptr;  // the next `frames` frames
     void (*consumed)(void* user, int frames) = nullptr;            // frames the device has taken
     void* user = nullptr;
+    // For an output that knows what is queued in front of the listener (in
+    // itself, the system and the device): of all frames `consumed` so far,
+    // `frames` are not heard yet, as of the moment of the call. Such an output
+    // calls it once with 0 before its first `fill`, and then after each
+    // `consumed` and whenever it learns more; the play clock is then the
+    // frame being heard. Without it a frame counts as playing once consumed.
+    void (*queued)(void* user, int64_t frames) = nullptr;
 };
 
 struct AudioOutputApi {
@@ -92,8 +99,17 @@ void setAudioOutput(const AudioOutputApi* api);  // null: the silent default
 const Mp3DecoderApi& mp3Decoder();
 void setMp3Decoder(const Mp3DecoderApi* api);  // null: the default that decodes nothing
 
+// Raises the calling thread's priority as far as the system grants it
+// unasked, for a thread that feeds sound (a decoder) and must not starve
+// beside the renderer. Leaves it as it is where nothing is granted.
+void raiseSoundThreadPriority();
+
+// An output that opens `first` and, when that cannot start, `second`.
+const AudioOutputApi* fallbackAudioOutput(const AudioOutputApi* first, const AudioOutputApi* second);
+
 // Backends built into this program (each only where its library is linked).
 const AudioOutputApi* sdl2AudioOutput();
+const AudioOutputApi* pulseAudioOutput();
 const Mp3DecoderApi* mpg123Decoder();
 const AudioOutputApi* waveOutAudioOutput();
 const Mp3DecoderApi* acmDecoder();

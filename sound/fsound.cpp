@@ -3,8 +3,8 @@
 // what a second FSOUND_Init does, and the clock override.
 //
 // Ownership: every handle lives until the process ends (it stays valid after
-// release), and the registry itself is never destroyed, because the demo ends
-// with exit() while an engine's thread may still be running.
+// release), and the registry itself is never destroyed. The engine stops and
+// joins its own threads at exit.
 #include "sound/engine.h"
 #include "sound/sound.h"
 

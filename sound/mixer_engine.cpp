@@ -4,8 +4,8 @@
 // follows the frames the output has taken.
 //
 // Ownership: every stream lives until the process ends (handles stay valid
-// after release), and the engine's state itself is never destroyed, because the
-// demo ends with exit() while the audio thread may still be running. The
+// after release), and the engine's state itself is never destroyed. At exit
+// the device and every decoder thread are stopped and joined first. The
 // sound layer's lock guards every call but the device's.
 #include "sound/engine.h"
 #include "sound/sound.h"
@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -139,6 +140,7 @@ struct Library {
     std::vector<Stream*> active;
     int activeCount = 0;   // streams in `active` at the latest mix
     int64_t fillTime = 0;  // device thread: when the latest fill began
+    bool tellsQueued = false;  // device thread: the output reports what is queued
     std::vector<int32_t> acc;
     std::vector<int16_t> scratch;
 };
@@ -182,7 +184,20 @@ void deviceFill(void* user, int16_t* out, int frames) {
 
 void deviceConsumed(void* user, int frames) {
     Library& l = *static_cast<Library*>(user);
-    for (int k = 0; k < l.activeCount; ++k) l.active[k]->clock.consumed(frames, l.fillTime);
+    for (int k = 0; k < l.activeCount; ++k) {
+        if (l.tellsQueued)
+            l.active[k]->clock.taken(frames);
+        else
+            l.active[k]->clock.consumed(frames, l.fillTime);
+    }
+}
+
+// An output that knows what is queued: the clocks follow the frame heard.
+void deviceQueued(void* user, int64_t frames) {
+    Library& l = *static_cast<Library*>(user);
+    l.tellsQueued = true;
+    const int64_t now = snd::steadyNanos();
+    for (int k = 0; k < l.activeCount; ++k) l.active[k]->clock.heard(frames, now);
 }
 
 void closeDevice(Library& l) {
@@ -212,6 +227,7 @@ std::string Stream::openDecoder(int rate) {
 }
 
 void Stream::decodeLoop() {
+    plat::raiseSoundThreadPriority();
     const plat::Mp3DecoderApi& decoder = plat::mp3Decoder();
     std::vector<int16_t> buf(kDecodeFrames * 2);
     while (!stop.load(std::memory_order_acquire) && !ended.load(std::memory_order_relaxed)) {
@@ -272,9 +288,9 @@ void Stream::releaseDecoder() {
 
 namespace {
 
-void start(int rate, int channels, bool withOutput) {
-    Library& l = lib();
-    // A new start: nothing of the previous one may go on playing.
+// Closes the device and stops every stream, their clocks held where they are.
+// Every thread of the engine has been joined when it returns.
+void stopAll(Library& l) {
     closeDevice(l);
     const int64_t now = snd::steadyNanos();
     for (const auto& s : l.streams) {
@@ -284,18 +300,33 @@ void start(int rate, int channels, bool withOutput) {
         s->channel = -1;
         s->released = true;
     }
+}
+
+// However the process ends (the show's end, Escape, a failure status), no
+// sound thread may outlive main or still run while statics are destroyed.
+// Only the main thread calls the sound layer, and at exit it calls nothing else.
+void stopAllAtExit() { stopAll(lib()); }
+
+void start(int rate, int channels, bool withOutput) {
+    Library& l = lib();
+    // A new start: nothing of the previous one may go on playing.
+    stopAll(l);
+    static const bool stopsAtExit = std::atexit(stopAllAtExit) == 0;
+    (void)stopsAtExit;
 
     l.rate = rate;
     l.channelCount = channels;
     l.channels.reset(new std::atomic<Stream*>[channels]);
     for (int i = 0; i < channels; ++i) l.channels[i].store(nullptr);
     l.active.assign(channels, nullptr);
+    l.activeCount = 0;
     l.acc.assign(kMixFrames * 2, 0);
     l.scratch.assign(kMixFrames * 2, 0);
     l.initialised = true;
 
     if (!withOutput) return;
-    const std::string why = plat::audioOutput().open(l.rate, {deviceFill, deviceConsumed, &l});
+    l.tellsQueued = false;
+    const std::string why = plat::audioOutput().open(l.rate, {deviceFill, deviceConsumed, &l, deviceQueued});
     l.device = why.empty();
     if (!l.device) say("no audio output (" + why + "); the music is silent");
 }

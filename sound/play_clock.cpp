@@ -4,12 +4,26 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 namespace snd {
 
 namespace {
 constexpr int64_t kNanosPerSecond = 1000000000;
+
+// For the sync test: with CONTRAIL_CLOCK_LOG=<file> in the environment, every
+// reading in milliseconds is also written there as "<now> <frames> <rate>"
+// (nanoseconds of the steady clock, the position in frames), so that the
+// clock can be lined up with a recording of what was heard.
+std::FILE* clockLog() {
+    static std::FILE* const log = [] {
+        const char* path = std::getenv("CONTRAIL_CLOCK_LOG");
+        return path != nullptr && *path != 0 ? std::fopen(path, "w") : nullptr;
+    }();
+    return log;
 }
+}  // namespace
 
 int64_t steadyNanos() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -37,6 +51,37 @@ void PlayClock::consumed(int frames, int64_t now) {
     period_.store(frames, std::memory_order_relaxed);
     seq_.store(s + 2, std::memory_order_release);
     total_ += frames;
+}
+
+void PlayClock::taken(int frames) {
+    if (frames > 0) total_ += frames;
+}
+
+void PlayClock::heard(int64_t queued, int64_t now) {
+    // What the output reports wobbles by a few milliseconds (its own timing
+    // is interpolated between updates); the frame heard moves at the rate.
+    // So a report close to where the clock expects to be moves it by an eighth
+    // of the difference; one far off (a stall, the start) is taken as it is.
+    // Below 0 while the first frame has yet to reach the listener; readers
+    // never go below 0.
+    const int64_t reported = total_ - std::max<int64_t>(0, queued);
+    int64_t anchor = reported;
+    if (heardYet_) {
+        const int64_t expected = heardFrames_ + framesIn(now - heardTime_);
+        if (std::abs(reported - expected) < rate_ / 100) anchor = expected + (reported - expected) / 8;
+    }
+    anchor = std::min(anchor, total_);
+    heardFrames_ = anchor;
+    heardTime_ = now;
+    heardYet_ = true;
+
+    const uint32_t s = seq_.load(std::memory_order_relaxed);
+    seq_.store(s + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    anchorFrames_.store(anchor, std::memory_order_relaxed);
+    anchorTime_.store(now, std::memory_order_relaxed);
+    period_.store(total_ - anchor, std::memory_order_relaxed);
+    seq_.store(s + 2, std::memory_order_release);
 }
 
 void PlayClock::startWall(int64_t now) {
@@ -77,7 +122,11 @@ int64_t PlayClock::positionFrames(int64_t now) {
 }
 
 int PlayClock::positionMs(int64_t now) {
-    return static_cast<int>(positionFrames(now) * 1000 / rate_);
+    const int64_t frames = positionFrames(now);
+    if (std::FILE* log = clockLog())
+        std::fprintf(log, "%lld %lld %d\n", static_cast<long long>(now), static_cast<long long>(frames),
+                     rate_);
+    return static_cast<int>(frames * 1000 / rate_);
 }
 
 }  // namespace snd

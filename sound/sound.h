@@ -6,9 +6,11 @@
 // (platform/audio.h) fills a lock-free ring on a thread per stream; the
 // platform's audio output drains it without locking or allocating.
 //
-// The position is what is being heard: frames the device has consumed,
-// interpolated between callbacks on the monotonic clock, anchored afresh at
-// each one so it cannot drift, and never going backwards (`snd::PlayClock`).
+// The position is what is being heard: frames the device has consumed (less
+// what the output says is still queued in front of the listener, where it
+// can tell), interpolated between callbacks on the monotonic clock, anchored
+// afresh at each one so it cannot drift, and never going backwards
+// (`snd::PlayClock`).
 //
 // Nothing here stops the show. Without an audio device (an output that keeps
 // no real time counts as none) streams play
@@ -65,7 +67,9 @@ namespace snd {
 // Device mode: the audio thread reports each callback with `consumed`; a
 // reader interpolates from the frames consumed before the latest callback at
 // real speed, but never past the end of that callback's buffer, and never
-// returns less than it returned before. Wall mode (`startWall`): the position
+// returns less than it returned before. An output that knows how much is
+// still queued in front of the listener reports `taken` and `heard` instead,
+// and the clock is the frame being heard. Wall mode (`startWall`): the position
 // is the time since the start. `freeze` stops the clock where it is.
 //
 // One writer thread (`consumed`) and any readers; no locks.
@@ -75,6 +79,15 @@ public:
 
     // Audio thread: a callback at `now` took `frames` frames.
     void consumed(int frames, int64_t now);
+    // Audio thread, for an output that tells what is queued: `frames` more
+    // frames were handed over, without moving the anchor.
+    void taken(int frames);
+    // Audio thread: at `now`, `queued` of the frames handed over are still in
+    // front of the listener. Anchors the clock at what is heard now (never
+    // below 0, so it holds at 0 until the first frame is heard), smoothing
+    // reports within 10 ms of where it expected to be; it then runs at real
+    // speed, never past the frames handed over.
+    void heard(int64_t queued, int64_t now);
     // Runs the clock from the monotonic clock alone, from `now` on.
     void startWall(int64_t now);
     // Keeps the position at its value at `now` from then on.
@@ -90,7 +103,10 @@ private:
     int64_t framesIn(int64_t nanos) const;
 
     const int rate_;
-    int64_t total_ = 0;  // writer only
+    int64_t total_ = 0;        // writer only
+    int64_t heardFrames_ = 0;  // writer only: the latest anchor from `heard`, and when
+    int64_t heardTime_ = 0;
+    bool heardYet_ = false;
     std::atomic<uint32_t> seq_{0};
     std::atomic<int64_t> anchorFrames_{0};
     std::atomic<int64_t> anchorTime_{0};

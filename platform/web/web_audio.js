@@ -3,8 +3,9 @@
 // PLATFORM: a browser page with Web Audio. Each stream's MP3 is decoded whole
 // by decodeAudioData (on an OfflineAudioContext, which needs no gesture); the
 // page's AudioContext is made on the first gesture, when the music may start.
-// A stream's position is the AudioContext's currentTime since its source was
-// started, so it follows what is heard; a stream whose file cannot be decoded
+// A stream's position is the AudioContext's time of the sample being heard
+// (getOutputTimestamp, else currentTime less outputLatency) since its source was
+// started, held at 0 until it is heard; a stream whose file cannot be decoded
 // keeps the page's clock (performance.now) from the same moment instead.
 // LIMITATIONS: the whole file is decoded into memory before it can play; no
 // position moves before the page's first gesture.
@@ -33,10 +34,22 @@ mergeInto(LibraryManager.library, {
         }
       });
     },
+    // The context's time of the sample being heard now: where the output
+    // says it is, carried on to this moment; else what is rendered less the
+    // output's latency.
+    heard: function() {
+      var ctx = contrailAudio.ctx;
+      if (ctx.getOutputTimestamp) {
+        var ts = ctx.getOutputTimestamp();
+        if (ts.contextTime > 0 && ts.performanceTime > 0)
+          return Math.min(ctx.currentTime, ts.contextTime + (performance.now() - ts.performanceTime) / 1000);
+      }
+      return ctx.currentTime - (ctx.outputLatency || ctx.baseLatency || 0);
+    },
     position: function(s) {
       if (s.stopped) return s.last;
       if (!s.started) return 0;
-      var ms = s.source ? (contrailAudio.ctx.currentTime - s.base) * 1000 : performance.now() - s.perfBase;
+      var ms = s.source ? (contrailAudio.heard() - s.base) * 1000 : performance.now() - s.perfBase;
       s.last = Math.max(s.last, Math.floor(ms));  // never backwards
       return s.last;
     },

@@ -2,22 +2,23 @@
 //
 // PLATFORM: Windows (and Wine).
 // LIMITATIONS: the device takes 48 kHz (or whatever rate is asked) stereo S16
-//   from four 20 ms buffers that a thread of ours refills through the sink as
-//   the device returns them. The play position is the device's own
-//   (waveOutGetPosition in samples), polled every few milliseconds: each step
-//   is reported to the sink as frames consumed, right after a zero-frame fill
-//   that marks the moment, so the sound layer interpolates from there at real
-//   speed and never past the device's count. Frames queued ahead of the
-//   position (at most the four buffers) are not yet counted. Without a device
-//   (no sound card, as under Wine on a server) waveOutOpen fails and the
-//   sound layer keeps time on the monotonic clock.
+//   from four 20 ms buffers that a thread of ours (at time-critical priority)
+//   refills through the sink as the device returns them. The frame being
+//   heard is the device's own position (waveOutGetPosition in samples),
+//   polled every few milliseconds and carried on at real speed between its
+//   steps (Wine's moves in 20 ms steps) for at most one step; what was written
+//   beyond it is reported to the sink as queued, so the play clock is that
+//   frame. Without a device (no sound card, as under Wine on a server)
+//   waveOutOpen fails and the sound layer keeps time on the monotonic clock.
 // DEPENDENCIES: winmm (waveOutOpen, waveOutWrite, waveOutGetPosition), kernel32 events.
 #include "platform/audio.h"
 
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -37,6 +38,7 @@ struct State {
     WAVEHDR headers[kBuffers]{};
     std::thread thread;
     std::atomic<bool> stop{false};
+    int rate = 48000;
 };
 State state;
 
@@ -55,23 +57,66 @@ uint32_t devicePosition() {
     return 0;
 }
 
+// The frame being heard, from the device's position, which may move in
+// steps (Wine's moves every 20 ms): from the latest step on, at real speed,
+// but at most one step further, so a device that stops holds the estimate.
+class HeardPosition {
+public:
+    explicit HeardPosition(int rate) : rate_(rate) {}
+
+    // `position` is the device's sample count (it wraps) at `now`, `before` the previous poll.
+    void poll(uint32_t position, int64_t before, int64_t now) {
+        const uint32_t delta = position - last_;
+        if (delta == 0 || delta >= 0x80000000u) return;
+        last_ = position;
+        frames_ += delta;
+        step_ = delta;
+        // The step came somewhere between the two polls.
+        at_ = before > 0 ? before + (now - before) / 2 : now;
+    }
+    int64_t at(int64_t now) const {
+        if (frames_ == 0) return 0;
+        const int64_t ahead = (now - at_) * rate_ / kNanos;
+        return frames_ + std::clamp<int64_t>(ahead, 0, step_);
+    }
+
+private:
+    static constexpr int64_t kNanos = 1000000000;
+    const int rate_;
+    uint32_t last_ = 0;
+    int64_t frames_ = 0;  // the device's count, unwrapped
+    int64_t step_ = 0;
+    int64_t at_ = 0;
+};
+
+int64_t nanosNow() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<int64_t>(count.QuadPart / frequency.QuadPart * 1000000000 +
+                                count.QuadPart % frequency.QuadPart * 1000000000 / frequency.QuadPart);
+}
+
 void run() {
-    int16_t none[2] = {};
-    uint32_t reported = 0;  // device samples already handed to the sink; wraps with the device's count
+    // Sound that stalls is heard; the best priority a program may take unasked.
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    HeardPosition heard(state.rate);
+    int64_t written = 0;  // frames handed to the device
+    int64_t polled = 0;
+    state.sink.queued(state.sink.user, 0);
     while (!state.stop.load(std::memory_order_acquire)) {
         for (WAVEHDR& h : state.headers) {
             if (h.dwFlags & WHDR_INQUEUE) continue;
             const int frames = static_cast<int>(h.dwBufferLength / 4);
             state.sink.fill(state.sink.user, reinterpret_cast<int16_t*>(h.lpData), frames);
             waveOutWrite(state.device, &h, sizeof h);
+            state.sink.consumed(state.sink.user, frames);
+            written += frames;
         }
-        const uint32_t position = devicePosition();
-        const uint32_t step = position - reported;
-        if (step > 0 && step < 0x80000000u) {
-            state.sink.fill(state.sink.user, none, 0);
-            state.sink.consumed(state.sink.user, static_cast<int>(step));
-            reported = position;
-        }
+        const int64_t now = nanosNow();
+        heard.poll(devicePosition(), polled, now);
+        polled = now;
+        state.sink.queued(state.sink.user, written - std::min(written, heard.at(nanosNow())));
         WaitForSingleObject(state.bufferDone, kPollMs);
     }
 }
@@ -98,6 +143,9 @@ void closeDevice() {
 
 std::string openDevice(int rate, const AudioSink& sink) {
     closeDevice();
+    // The thread is joined before the process ends, whichever way it ends.
+    static const bool closesAtExit = std::atexit(closeDevice) == 0;
+    (void)closesAtExit;
     state.sink = sink;
     WAVEFORMATEX format{};
     format.wFormatTag = WAVE_FORMAT_PCM;

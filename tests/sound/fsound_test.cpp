@@ -147,8 +147,27 @@ TEST_F(Sound, MissingOrUndecodableFileGivesASilentRunningClock) {
     const std::string missing = tempPath("no_such_music.mp3");
     const std::string random = writeBytes("random.mp3", noise);
     const std::string empty = writeBytes("empty.mp3", {});
+    // Only a tag: the encoder's first frame (its Info tag, which decodes to
+    // nothing) cut from a real file; the decoder opens it, and no frame follows.
+    std::vector<unsigned char> tag;
+    if (std::FILE* f = std::fopen(tone48.c_str(), "rb")) {
+        unsigned char h[4] = {};
+        if (std::fread(h, 1, 4, f) == 4 && h[0] == 0xFF && (h[1] & 0xFE) == 0xFA) {  // MPEG-1 layer III
+            static const int kbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+            static const int hz[4] = {44100, 48000, 32000, 0};
+            const int rate = hz[(h[2] >> 2) & 3];
+            const int length = rate ? 144000 * kbps[h[2] >> 4] / rate + ((h[2] >> 1) & 1) : 0;
+            tag.assign(h, h + 4);
+            tag.resize(std::max(length, 4));
+            if (length > 4 && std::fread(tag.data() + 4, 1, length - 4, f) != static_cast<size_t>(length - 4))
+                tag.clear();
+        }
+        std::fclose(f);
+    }
+    ASSERT_GT(tag.size(), 4u) << "the tone file does not start with an MPEG-1 layer III frame";
+    const std::string tagOnly = writeBytes("tag_only.mp3", tag);
 
-    for (const std::string& path : {missing, random, empty}) {
+    for (const std::string& path : {missing, random, empty, tagOnly}) {
         SCOPED_TRACE(path);
         testing::internal::CaptureStderr();
         FSOUND_STREAM* const s = FSOUND_Stream_Open(path.c_str(), FSOUND_LOOP_OFF, 0, 0);

@@ -52,6 +52,44 @@ TEST(PlayClock, NeverGoesBackwards) {
     EXPECT_EQ(clock.positionFrames(41 * kMs), 2 * kPeriod + 48);
 }
 
+// An output that tells what is queued in front of the listener: the clock is
+// the frame heard (small wobbles of the reports smoothed), 0 until the first
+// one is, never past what was handed over, never backwards. Each row is one
+// event, then a reading.
+TEST(PlayClock, FollowsTheFrameHeardWhenTheOutputTellsWhatIsQueued) {
+    enum Event { kTaken, kHeard, kRead };
+    struct Row {
+        Event event;
+        int64_t frames;  // taken: handed over; heard: queued
+        int64_t ms;      // the event's time (and the reading's)
+        int64_t expected;
+        const char* why;
+    };
+    const Row rows[] = {
+        {kHeard, 0, 0, 0, "nothing handed over yet"},
+        {kTaken, 480, 0, 0, "handed over, not yet anchored"},
+        {kHeard, 1440, 0, 0, "more queued than handed over: the first frame is 20 ms away"},
+        {kRead, 0, 10, 0, "held at 0 until the first frame is heard"},
+        {kRead, 0, 25, 240, "5 ms after the first frame was heard"},
+        {kRead, 0, 60, 480, "never past the frames handed over"},
+        {kTaken, 480, 60, 480, "taking more does not move the clock"},
+        {kHeard, 600, 60, 480, "the output was ahead: held, not backwards"},
+        {kRead, 0, 62, 480, "still held"},
+        {kRead, 0, 65, 600, "caught up, runs at real speed from the frame heard"},
+        {kHeard, 0, 70, 855, "a report 2.5 ms from where the clock expected moves it by an eighth"},
+        {kRead, 0, 200, 960, "a stalled output holds the clock at what was handed over"},
+        {kTaken, 960, 200, 960, "handed over after the stall"},
+        {kHeard, 960, 300, 960, "a report far off is taken as it is"},
+        {kRead, 0, 310, 1440, "and the clock runs on from there"},
+    };
+    snd::PlayClock clock(kRate);
+    for (const Row& r : rows) {
+        if (r.event == kTaken) clock.taken(static_cast<int>(r.frames));
+        if (r.event == kHeard) clock.heard(r.frames, r.ms * kMs);
+        EXPECT_EQ(clock.positionFrames(r.ms * kMs), r.expected) << r.why;
+    }
+}
+
 struct DriftResult {
     double maxAbsErrorMs = 0;
     double finalErrorMs = 0;
