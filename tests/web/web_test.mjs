@@ -116,7 +116,7 @@ try {
         const started = Date.now();
         const moments = [...load.snap, load.stop];
         await page.navigate(`${url}?fps=60&stop=${load.stop}&skip=1&snap=${load.snap.join(',')}`);
-        await page.waitFor("window.Module && Module.contrailStatus.state === 'ended'", 120000,
+        await page.waitFor("window.Module && Module.contrailStatus.state === 'ended'", 300000,
             `the frame at ${load.stop} ms`);
         const took = ((Date.now() - started) / 1000).toFixed(1);
         const first = {};
@@ -139,7 +139,7 @@ try {
         if (load.snap.length) {
             // "Play again" is a fresh load: the same frames, byte for byte.
             await page.evaluate("Module.contrailSnapshots = {}; document.querySelector('#overlay button').click()");
-            await page.waitFor("Module.contrailStatus.state === 'ended'", 120000, 'the show played again');
+            await page.waitFor("Module.contrailStatus.state === 'ended'", 300000, 'the show played again');
             for (const ms of moments) {
                 const again = await snapshotRgb(page, ms);
                 check(again !== null && first[ms] !== null && again.equals(first[ms]),
