@@ -26,12 +26,12 @@ int64_t nanos(clockid_t id) {
 std::string recordMonitor(const char* source, int rate, const std::atomic<bool>& stop,
                           std::vector<int16_t>* pcm, std::vector<MonitorStamp>* stamps) {
     constexpr int kBlockFrames = 240;  // 5 ms at 48 kHz
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate), 2};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate), 2};
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.fragsize = kBlockFrames * 4;
     int error = 0;
-    pa_simple* in = pa_simple_new(nullptr, "contrail sync test", PA_STREAM_RECORD, source, "monitor", &spec,
+    pa_simple* in = pa_simple_new(nullptr, "contrail sync test", PA_STREAM_RECORD, source, "monitor", &format,
                                   nullptr, &attr, &error);
     if (in == nullptr) return std::string("cannot record: ") + pa_strerror(error);
     int16_t block[kBlockFrames * 2];

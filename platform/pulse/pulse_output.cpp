@@ -137,14 +137,14 @@ std::string openStream(int rate, const AudioSink& sink) {
         return "PulseAudio: " + why;
     }
 
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate), 2};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate), 2};
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = static_cast<uint32_t>(rate * kTargetMs / 1000 * 4);
     attr.prebuf = static_cast<uint32_t>(-1);
     attr.minreq = static_cast<uint32_t>(rate * kBlockMs / 1000 * 4);
     attr.fragsize = static_cast<uint32_t>(-1);
-    state.stream = pa_stream_new(state.context, "music", &spec, nullptr);
+    state.stream = pa_stream_new(state.context, "music", &format, nullptr);
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
     if (state.stream == nullptr ||
