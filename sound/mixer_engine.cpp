@@ -138,8 +138,8 @@ struct Library {
 
     // Mixing buffers, sized before the device starts so the callback never allocates.
     std::vector<Stream*> active;
-    int activeCount = 0;   // streams in `active` at the latest mix
-    int64_t fillTime = 0;  // device thread: when the latest fill began
+    int activeCount = 0;       // streams in `active` at the latest mix
+    int64_t fillTime = 0;      // device thread: when the latest fill began
     bool tellsQueued = false;  // device thread: the output reports what is queued
     std::vector<int32_t> acc;
     std::vector<int16_t> scratch;
@@ -255,8 +255,7 @@ void Stream::pull(int16_t* dst, int frames) {
     if (ring.allocated()) {
         if (owed > 0) owed -= ring.read(nullptr, owed);
         got = ring.read(dst, frames);
-        if (got < static_cast<size_t>(frames) && !ended.load(std::memory_order_acquire))
-            owed += frames - got;
+        if (got < static_cast<size_t>(frames) && !ended.load(std::memory_order_acquire)) owed += frames - got;
     }
     std::fill(dst + got * 2, dst + frames * 2, int16_t{0});
 }
