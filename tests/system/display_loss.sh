@@ -31,7 +31,8 @@ for row in "${rows[@]}"; do
   "$exe" >/dev/null 2>"$err" &
   pid=$!
   shown=""
-  for _ in $(seq 200); do
+  # Up to 30 s: on a machine that has never shown one, the first box can be slow.
+  for _ in $(seq 600); do
     kill -0 $pid 2>/dev/null || break
     if xwininfo -root -tree 2>/dev/null | grep -qF "\"$window\""; then shown=1; break; fi
     sleep 0.05
