@@ -330,12 +330,18 @@ SDL_Window* makeFullscreenWindow(int width, int height) {
         return nullptr;
     }
     SDL_ShowWindow(w);
-    // The window manager answers asynchronously; give it a moment to settle.
+    // The window manager answers asynchronously; give it time to settle. The
+    // wait is by the clock, not by a count of tries, and generous: on a busy
+    // machine the answer can take well over half a second, and giving up too
+    // soon would ask the user about a mode the screen has.
+    constexpr Uint64 kSettleMs = 3000;
+    const Uint64 deadline = SDL_GetTicks64() + kSettleMs;
     int gotW = 0, gotH = 0;
-    for (int tries = 0; tries < 50; ++tries) {
+    for (;;) {
         SDL_PumpEvents();
         SDL_GetWindowSize(w, &gotW, &gotH);
         if (gotW == width && gotH == height && (SDL_GetWindowFlags(w) & SDL_WINDOW_FULLSCREEN)) return w;
+        if (SDL_GetTicks64() >= deadline) break;
         SDL_Delay(10);
     }
     SDL_SetWindowFullscreen(w, 0);

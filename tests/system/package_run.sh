@@ -26,12 +26,19 @@ cd / || exit 1
 "$exe" >/dev/null 2>"$work/stderr" &
 pid=$!
 shown=""
-for _ in $(seq 200); do
+# Up to 30 s: a loaded machine can be slow to show the first window.
+for _ in $(seq 600); do
   kill -0 $pid 2>/dev/null || break
   if xwininfo -root -tree 2>/dev/null | grep -qF "\"Tamber's OpenGL Framework\""; then shown=1; break; fi
   sleep 0.05
 done
-[ -n "$shown" ] || { echo "the window never appeared"; cat "$work/stderr"; kill -9 $pid 2>/dev/null; exit 1; }
+if [ -z "$shown" ]; then
+  echo "the window never appeared"
+  if kill -0 $pid 2>/dev/null; then echo "the program still runs ($(ps -o stat=,wchan= -p $pid))"
+  else echo "the program has ended"; fi
+  echo "windows on the screen:"; xwininfo -root -tree 2>&1 | grep -F '"' | grep -vF '(has no name)'
+  cat "$work/stderr"; kill -9 $pid 2>/dev/null; exit 1
+fi
 sleep 3  # well inside the title card (0 to 7 s)
 # The screen against the golden title frame (3 s): close on average.
 import -window root "$work/shot.png"
