@@ -7,6 +7,7 @@
 #   question waits (an 800x600 screen has no 640 x 480 mode). No child process
 #   (the box's) is left behind.
 set -u
+. "$(dirname "$(realpath "$0")")/../support/x_display.sh"
 exe=$1 data=$2
 cd "$data" || exit 1
 
@@ -23,20 +24,14 @@ for row in "${rows[@]}"; do
   if [ "$while" = show ]; then screen=640x480x16 window="Tamber's OpenGL Framework"
   else screen=800x600x24 window="Tamber GL"; fi
 
-  dfile=$(mktemp) err=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 $screen -nolisten tcp 3>"$dfile" >/dev/null 2>&1 &
-  xvfb=$!
-  for _ in $(seq 100); do [ -s "$dfile" ] && break; sleep 0.05; done
-  export DISPLAY=:$(head -n1 "$dfile") SDL_AUDIODRIVER=dummy
+  err=$(mktemp)
+  start_xvfb $screen || { fail=1; continue; }
+  xvfb=$XVFB_PID
+  export SDL_AUDIODRIVER=dummy
   "$exe" >/dev/null 2>"$err" &
   pid=$!
   shown=""
-  # Up to 30 s: on a machine that has never shown one, the first box can be slow.
-  for _ in $(seq 600); do
-    kill -0 $pid 2>/dev/null || break
-    if xwininfo -root -tree 2>/dev/null | grep -qF "\"$window\""; then shown=1; break; fi
-    sleep 0.05
-  done
+  wait_for_window $pid "$window" && shown=1
   if [ "$while" = show ]; then
     # The set-up ends by starting the sound (with the dummy driver it says so
     # on standard error); then a few frames into the show.
@@ -74,6 +69,6 @@ for row in "${rows[@]}"; do
   done
 
   kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null
-  rm -f "$dfile" "$err"
+  rm -f "$err"
 done
 exit $fail

@@ -7,11 +7,10 @@
 set -u
 build=$(realpath "$1")
 golden=$(dirname "$(realpath "$0")")/../golden/frame_00180.png
+. "$(dirname "$(realpath "$0")")/../support/x_display.sh"
 work=$(mktemp -d)
-dfile=$work/display
-Xvfb -displayfd 3 -screen 0 640x480x16 -nolisten tcp 3>"$dfile" >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill ${XVFB_PID:-} 2>/dev/null; wait ${XVFB_PID:-} 2>/dev/null; rm -rf "$work"' EXIT
+start_xvfb 640x480x16 || exit 1
 
 (cd "$build" && cpack -G DEB -B "$work/out" >/dev/null) || { echo "cpack failed"; exit 1; }
 deb=$(ls "$work"/out/contrail_*_amd64.deb) || exit 1
@@ -20,19 +19,11 @@ dpkg-deb -x "$deb" "$work/root"
 exe=$work/root/usr/games/contrail
 data=$work/root/usr/share/games/contrail
 [ -x "$exe" ] && [ -f "$data/zazozodoze_tex.obj" ] || { echo "the package lacks the program or its data"; exit 1; }
-for _ in $(seq 100); do [ -s "$dfile" ] && break; sleep 0.05; done
-export DISPLAY=:$(head -n1 "$dfile") SDL_AUDIODRIVER=dummy
+export SDL_AUDIODRIVER=dummy
 cd / || exit 1
 "$exe" >/dev/null 2>"$work/stderr" &
 pid=$!
-shown=""
-# Up to 30 s: a loaded machine can be slow to show the first window.
-for _ in $(seq 600); do
-  kill -0 $pid 2>/dev/null || break
-  if xwininfo -root -tree 2>/dev/null | grep -qF "\"Tamber's OpenGL Framework\""; then shown=1; break; fi
-  sleep 0.05
-done
-if [ -z "$shown" ]; then
+if ! wait_for_window $pid "Tamber's OpenGL Framework"; then
   echo "the window never appeared"
   if kill -0 $pid 2>/dev/null; then echo "the program still runs ($(ps -o stat=,wchan= -p $pid))"
   else echo "the program has ended"; fi
