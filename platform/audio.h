@@ -36,6 +36,11 @@ struct AudioSink {
     // `consumed` and whenever it learns more; the play clock is then the
     // frame being heard. Without it a frame counts as playing once consumed.
     void (*queued)(void* user, int64_t frames) = nullptr;
+    // The device has stopped for good (removed, its server gone, a call that
+    // failed): `why` is one line for standard error. No sink call follows it.
+    // The play clock then carries on in real time from the last frame heard,
+    // in silence, so the show still ends on time.
+    void (*lost)(void* user, const char* why) = nullptr;
 };
 
 struct AudioOutputApi {
