@@ -113,12 +113,7 @@ private:
 // final size.
 class Records {
 public:
-    Records(size_t width, size_t count)
-        : width_(width),
-          count_(count),
-          data_(static_cast<float*>(std::malloc(width * count * sizeof(float) + 1))) {
-        if (!data_) throw std::bad_alloc();
-    }
+    Records(size_t width, size_t count) : width_(width), count_(count), data_(allocate(width, count)) {}
     ~Records() { std::free(data_); }
     Records(const Records&) = delete;
     Records& operator=(const Records&) = delete;
@@ -129,6 +124,15 @@ public:
     const float* data() const { return data_; }
 
 private:
+    static float* allocate(size_t width, size_t count) {
+        size_t bytes = 0;
+        if (!objnum::arrayBytes(count, width, sizeof(float), bytes) || bytes == SIZE_MAX)
+            throw std::bad_alloc();
+        float* const data = static_cast<float*>(std::malloc(bytes + 1));
+        if (!data) throw std::bad_alloc();
+        return data;
+    }
+
     const size_t width_;
     const size_t count_;
     float* const data_;
@@ -236,7 +240,10 @@ int32_t loadObjMesh(const char* fileName, float** outVertices) {
         }
     }
 
-    const size_t outputBytes = faceCount * 24 * sizeof(float);
+    // The count is returned as a signed 32-bit number, and the array must fit.
+    size_t outputBytes = 0;
+    if (faceCount > INT32_MAX || !objnum::arrayBytes(faceCount, size_t{24}, sizeof(float), outputBytes))
+        throw std::bad_alloc();
     float* const output = static_cast<float*>(std::malloc(outputBytes ? outputBytes : 1));
     if (!output) throw std::bad_alloc();
     *outVertices = output;

@@ -38,4 +38,14 @@ constexpr size_t kMaxTraceValue = 54;
 char* appendTraceValue(char* out, float value);
 char* appendTraceValueGenerally(char* out, float value);
 
+// count × width × elementSize, the bytes of an array, computed in the size
+// type the loader allocates with; false when the product does not fit.
+// Where size_t has 32 bits (the web page) a file of a few hundred megabytes
+// can claim more faces than an array can hold.
+template <typename Size>
+constexpr bool arrayBytes(Size count, Size width, Size elementSize, Size& bytes) {
+    return !__builtin_mul_overflow(count, width, &bytes) &&
+           !__builtin_mul_overflow(bytes, elementSize, &bytes);
+}
+
 }  // namespace objnum

@@ -27,6 +27,11 @@ namespace {
 constexpr const char* kTitle = "Tamber's OpenGL Framework";
 constexpr const char* kClassName = "OpenGL";
 
+// A key pressed and released between two looks at the table (a tap shorter
+// than a frame) would never be seen down: its release waits for the next look.
+bool downSinceLook[256];
+bool releaseAfterLook[256];
+
 bool noInit() { return true; }
 bool noDraw() { return true; }
 Scene scene{noInit, noDraw};
@@ -54,7 +59,7 @@ void setScene(const Scene& s) {
 }
 
 void resetShell() {
-    for (bool& k : keys) k = false;
+    for (int k = 0; k < 256; ++k) keys[k] = downSinceLook[k] = releaseAfterLook[k] = false;
     active = kActiveAtStart;
     fullscreen = kFullscreenAtStart;
     hInstance = hWnd = hDC = hRC = nullptr;
@@ -186,10 +191,19 @@ intptr_t WndProc(Handle window, uint32_t message, uintptr_t wParam, intptr_t lPa
         platform().postQuitMessage(0);
         return 0;
     case WM_KEYDOWN:
-        if (wParam < 256) keys[wParam] = true;  // backends only send codes below 256
+        if (wParam < 256) {  // backends only send codes below 256
+            keys[wParam] = true;
+            downSinceLook[wParam] = true;
+            releaseAfterLook[wParam] = false;
+        }
         return 0;
     case WM_KEYUP:
-        if (wParam < 256) keys[wParam] = false;
+        if (wParam < 256) {
+            if (downSinceLook[wParam])
+                releaseAfterLook[wParam] = true;
+            else
+                keys[wParam] = false;
+        }
         return 0;
     case WM_SIZE:
         resizeScene(loWord(static_cast<uintptr_t>(lParam)), hiWord(static_cast<uintptr_t>(lParam)));
@@ -241,7 +255,13 @@ bool runOnePass(bool* queueWasEmpty) {
             p.swapBuffers(hDC);
         }
     }
-    if (keys[VK_F1]) {
+    const bool toggle = keys[VK_F1];
+    // The keys have been looked at: taps are released now.
+    for (int k = 0; k < 256; ++k) {
+        if (releaseAfterLook[k]) keys[k] = false;
+        downSinceLook[k] = releaseAfterLook[k] = false;
+    }
+    if (toggle) {
         keys[VK_F1] = false;
         killGLWindow();
         fullscreen = !fullscreen;

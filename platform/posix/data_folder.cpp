@@ -35,10 +35,12 @@ bool enterDataFolder(const char* marker, const char* installedFolder) {
         }
         folders.push_back(installed);
     }
+    // A folder that holds the marker but cannot be entered (no search
+    // permission, gone in the meantime) leaves the next one to try.
     for (const fs::path& folder : folders) {
         if (!holds(folder)) continue;
         fs::current_path(folder, error);
-        return !error;
+        if (!error) return true;
     }
     return false;
 }

@@ -13,9 +13,10 @@
 // LIMITATIONS: a display that goes away is noticed on X11 only (Xlib's I/O
 //   error); the process then ends at once with status 1, without the at-exit
 //   display restore, which would wait forever on the dead connection. SIGTERM
-//   ends the show as closing the window does; while a box waits (SDL shows X11
-//   boxes from a child process) the box is taken down and the process ends
-//   with status 0.
+//   and SIGINT end the show as closing the window does, whatever handlers SDL
+//   installed (SDL_NO_SIGNAL_HANDLERS) and whatever their action was at
+//   start; while a box waits (SDL shows X11 boxes from a child process) the
+//   box is taken down and the process ends with status 0.
 // DEPENDENCIES: SDL2's video subsystem; Xlib, when SDL uses it, is looked up
 //   at run time only to set its I/O error handler.
 #include "platform/platform.h"
@@ -31,6 +32,7 @@
 #include <sys/prctl.h>
 #endif
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,20 +60,30 @@ State state;
 // I/O error handler when the connection breaks and exits if the handler
 // returns; the program's at-exit restore would then call into SDL on the dead
 // connection and never return. So the handler says so on one line and leaves
-// with _exit. SDL turns SIGTERM into SDL_QUIT (a close), but while a box waits
-// the program sits in SDL's waitpid for the box's child process, so the
-// signal handler takes the child down itself.
+// with _exit. SIGTERM and SIGINT are the program's own: the handler only
+// marks them, and the next look at the queue turns the mark into a close.
+// While a box waits the program sits in SDL's waitpid for the box's child
+// process, so the handler takes the child down itself.
 struct BoxChild {  // one page shared with the child process that shows a box
-    volatile sig_atomic_t pid;
-    volatile sig_atomic_t displayLost;
+    int pid;          // written by the child as it starts
+    int displayLost;  // written by the child when its display goes away
+    int terminated;   // written by the handler
 };
 BoxChild* boxChild = nullptr;
 volatile sig_atomic_t boxWaiting = 0;
 volatile sig_atomic_t terminated = 0;
+bool closePosted = false;  // the close that a signal asks for, once
 pid_t mainPid = 0;
 char lostLine[200] = "display: the display went away\n";
-struct sigaction sdlTermAction;  // SDL's own handler, which posts SDL_QUIT
 BoxShower boxShower = SDL_ShowMessageBox;
+
+// The handler and a box's newborn child race: the signal may come after the
+// fork but before the child has said who it is. Each side writes its own
+// field and then reads the other's, in that order and in one total order
+// (the page is shared across the fork), so one of them always sees the
+// other: the handler kills the child, or the child leaves by itself.
+void storeShared(int* field, int value) { __atomic_store_n(field, value, __ATOMIC_SEQ_CST); }
+int loadShared(const int* field) { return __atomic_load_n(field, __ATOMIC_SEQ_CST); }
 
 void sayDisplayLost() {
     const ssize_t written = ::write(STDERR_FILENO, lostLine, std::strlen(lostLine));
@@ -80,32 +92,34 @@ void sayDisplayLost() {
 
 int onDisplayLost(void*) {
     if (::getpid() != mainPid) {  // a box's child: the program says it
-        if (boxChild) boxChild->displayLost = 1;
+        if (boxChild) storeShared(&boxChild->displayLost, 1);
         _exit(1);
     }
     sayDisplayLost();
     _exit(1);
 }
 
-void onTerminate(int signal, siginfo_t* info, void* context) {
+void onTerminate(int) {
+    const int saved = errno;
     terminated = 1;
-    if (boxWaiting && boxChild && boxChild->pid > 0) ::kill(boxChild->pid, SIGKILL);
-    if (sdlTermAction.sa_flags & SA_SIGINFO) {
-        if (sdlTermAction.sa_sigaction) sdlTermAction.sa_sigaction(signal, info, context);
-    } else if (sdlTermAction.sa_handler != SIG_DFL && sdlTermAction.sa_handler != SIG_IGN) {
-        sdlTermAction.sa_handler(signal);
+    if (boxWaiting && boxChild) {
+        storeShared(&boxChild->terminated, 1);
+        const int child = loadShared(&boxChild->pid);
+        if (child > 0) ::kill(child, SIGKILL);
     }
+    errno = saved;
 }
 
 // Runs in every child made by fork; only a box's child is marked.
 void inForkedChild() {
     if (!boxWaiting || !boxChild) return;
     ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGINT, SIG_DFL);  // Ctrl+C reaches the whole process group
 #ifdef __linux__
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the program
 #endif
-    boxChild->pid = ::getpid();
-    if (terminated) _exit(1);
+    storeShared(&boxChild->pid, ::getpid());
+    if (loadShared(&boxChild->terminated)) _exit(1);
 }
 
 void watchForTheEnd() {
@@ -117,11 +131,15 @@ void watchForTheEnd() {
     if (page != MAP_FAILED) boxChild = static_cast<BoxChild*>(page);
     pthread_atfork(nullptr, nullptr, inForkedChild);
 
+    // Installed unconditionally: SDL may have put its own in place, or none
+    // (SDL_NO_SIGNAL_HANDLERS, or an action other than the default at start,
+    // which SDL leaves alone), and either way a plain kill must end the show.
     struct sigaction action = {};
-    action.sa_sigaction = onTerminate;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    action.sa_handler = onTerminate;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, &sdlTermAction);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
     // A write to a dead connection then fails with EPIPE, which Xlib reports
     // to the handler below, instead of killing the process silently.
     ::signal(SIGPIPE, SIG_IGN);
@@ -457,6 +475,13 @@ const PlatformApi api = {
         return true;
     },
     .peekMessage = [](Message* m) {
+        if (terminated && !closePosted) {  // SIGTERM or SIGINT: a close, as the close box
+            closePosted = true;
+            *m = Message();
+            m->window = state.fullscreenWindow;
+            m->message = WM_CLOSE;
+            return true;
+        }
         if (!state.posted.empty()) {
             *m = state.posted.front();
             state.posted.pop_front();
@@ -508,13 +533,14 @@ const PlatformApi api = {
         box.buttons = question ? yesNo : ok;
         int answer = 0;
         if (boxChild) {
-            boxChild->pid = 0;
-            boxChild->displayLost = 0;
+            storeShared(&boxChild->pid, 0);
+            storeShared(&boxChild->displayLost, 0);
+            storeShared(&boxChild->terminated, terminated);
         }
         boxWaiting = 1;
         const int shown = boxShower(&box, &answer);
         boxWaiting = 0;
-        if (boxChild && boxChild->displayLost) {
+        if (boxChild && loadShared(&boxChild->displayLost)) {
             sayDisplayLost();
             _exit(1);
         }

@@ -272,7 +272,9 @@ TEST_F(DibLoader, InconsistentHeadersAreRefused) {
     } const claims[] = {
         {8192, 8192, 8, kDibRle8, endOnly, false},  // 64 bytes once took 200 MB
         {4097, 4096, 8, kDibRle8, endOnly, false},
-        {4096, 4096, 8, kDibRle8, endOnly, true},  // the largest size taken
+        {4096, 4096, 8, kDibRle8, endOnly, true},   // the largest size taken
+        {4097, 4095, 8, kDibRle8, endOnly, true},   // one pixel under it
+        {65281, 257, 8, kDibRle8, endOnly, false},  // one pixel over it (97 x 673 x 257)
         {1025, 1024, 8, kDibRle8, endOnly, true},
         {2048, 1024, 8, kDibRle8, rowEnds, true},
         {4096, 4000, 8, kDibRle8, jumps, true},

@@ -134,6 +134,10 @@ TEST_F(MeshTest, TumbleTurnsOneDegreeMorePerDrawFromNinety) {
     EXPECT_EQ(rotations(recordDraw(mesh, 1, 45))[0], "glRotatef(45, 1, 1, 0)");
     EXPECT_EQ(frameCounter, first + 3);
     EXPECT_EQ(rotations(recordDraw(mesh, 0, 0))[1], "glRotatef(" + std::to_string(first + 3) + ", 1, 0, 0)");
+    // A new show (the page's "Play again") tumbles as a new process does.
+    resetMesh();
+    EXPECT_EQ(frameCounter, initialFrameCounter);
+    EXPECT_EQ(rotations(recordDraw(mesh, 0, 0))[1], "glRotatef(90, 1, 0, 0)");
 }
 
 TEST_F(MeshTest, SpinTurnsByTheAngleModulo360KeepingItsSign) {

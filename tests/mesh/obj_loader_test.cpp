@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "mesh/mesh.h"
+#include "mesh/obj_numbers.h"
 #include "tests/support/test_assets.h"
 
 namespace {
@@ -142,9 +143,12 @@ TEST(ObjLoader, OtherLinesAreNeitherCountedNorRead) {
         "v 1 2 3\n"
         "\tvt 9 9\nvt 0.5 0.25\n"
         "vn 0 1 0\n"
-        "f 1/1/1 1/1/1 1/1/1\n");
-    ASSERT_EQ(m.count, 1);
+        "f 1/1/1 1/1/1 1/1/1\n"
+        // Only one record of each kind was counted, so the second ones do not exist.
+        "f 2/1/1 1/1/1 1/1/1\nf 1/2/1 1/1/1 1/1/1\nf 1/1/1 1/1/1 1/1/2\n");
+    ASSERT_EQ(m.count, 4);
     EXPECT_EQ(corner(m, 0, 0), (std::vector<float>{1, 2, 3, 0, 1, 0, 0.5f, 0.25f}));
+    for (int t = 1; t < 4; ++t) EXPECT_EQ(corner(m, t, 0), std::vector<float>(8, 0.0f)) << t;
 }
 
 // Plain decimals take a short cut past the general parser; both must give
@@ -326,6 +330,32 @@ TEST(ObjLoaderHostile, BadFacesBecomeEmptyTriangles) {
         EXPECT_EQ(corner(m, static_cast<int>(std::size(faces)) - 1, 1),
                   (std::vector<float>{4, 5, 6, 0, 0, 1, 0.5f, 0.5f}));
         EXPECT_EQ(lineCount(m.trace), std::size(faces));
+    }
+}
+
+// The arrays' sizes in a 32-bit size type (the web page's size_t): a face
+// count that a file can claim must not wrap into a small allocation.
+TEST(ObjLoaderHostile, ArraySizesThatDoNotFitAreRefused) {
+    struct Row {
+        uint32_t count, width, elementSize;
+        bool fits;
+        uint32_t bytes;
+    } rows[] = {
+        {0, 24, 4, true, 0},
+        {44739242, 24, 4, true, 4294967232u},  // the most triangles that fit
+        {44739243, 24, 4, false, 0},           // one more: the bytes would wrap to 32
+        {178956971, 24, 4, false, 0},          // the floats would wrap to 8
+        {357913941, 3, 4, true, 4294967292u},
+    };
+    for (const Row& row : rows) {
+        uint32_t bytes = 0;
+        EXPECT_EQ(objnum::arrayBytes(row.count, row.width, row.elementSize, bytes), row.fits) << row.count;
+        if (row.fits) {
+            EXPECT_EQ(bytes, row.bytes) << row.count;
+        }
+        uint64_t wide = 0;  // the same counts fit in 64 bits
+        EXPECT_TRUE(objnum::arrayBytes<uint64_t>(row.count, row.width, row.elementSize, wide));
+        EXPECT_EQ(wide, uint64_t{row.count} * row.width * row.elementSize);
     }
 }
 

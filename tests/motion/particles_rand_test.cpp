@@ -73,3 +73,15 @@ TEST(ParticleRandomness, SpawnAndRespawnTakeVxVyLifeInRandOrder) {
     EXPECT_EQ(system.pool[4]->velocity.y, drift(replay.next()));
     EXPECT_EQ(system.pool[4]->life, replay.next() % 70);
 }
+
+// A new show (the page's "Play again") draws the numbers a new process draws,
+// however many the last show took.
+TEST(ParticleRandomness, ResetGivesTheSequenceOfAFreshProcess) {
+    for (int taken : {0, 1, 1000}) {
+        for (int i = 0; i < taken; ++i) std::rand();
+        resetParticles();
+        DefaultRandReplay fresh;
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(std::rand(), fresh.next()) << "after " << taken << ", value " << i;
+    }
+}

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -89,6 +91,15 @@ std::string writeBytes(const std::string& name, const std::vector<unsigned char>
         std::fclose(f);
     }
     return path;
+}
+
+// Before the first FSOUND_Init nothing can be opened or played. This is the
+// first test of its program, so in a run of the whole program (as under
+// emulation) the library is still as the process started it.
+TEST(SoundRules, NothingOpensBeforeTheFirstInit) {
+    EXPECT_EQ(FSOUND_Stream_Open("music.mp3", FSOUND_LOOP_OFF, 0, 0), nullptr);
+    EXPECT_EQ(FSOUND_Stream_Open(nullptr, FSOUND_LOOP_OFF, 0, 0), nullptr);
+    EXPECT_EQ(FSOUND_Stream_Play(FSOUND_FREE, nullptr), -1);
 }
 
 class Sound : public testing::Test {
@@ -419,6 +430,168 @@ TEST(SoundRules, HoldOverAnyEngine) {
     }
     plat::setStreamEngine(nullptr);
     EXPECT_TRUE(FSOUND_Init(48000, 32, 0)) << "the build's own engine again";
+}
+
+// ---- the mixer's device path, on a device the test drives -------------------
+
+// A decoder of numbered frames: frame n is (n + 1) split over the two
+// channels, so silence (0, 0) is no frame. It can stop at a frame until let
+// go, and it notes a close that comes while a read is still running.
+struct NumberedMusic {
+    std::mutex mutex;
+    std::condition_variable letGo;
+    int64_t next = 0;      // the next frame to decode
+    int64_t written = 0;   // frames certainly in the engine's ring (all reads before the running one)
+    int64_t stallAt = -1;  // a read that reaches this frame waits until stallAt changes
+    int readDelayMs = 0;   // every read after the first takes this long
+    int reads = 0, readsRunning = 0, closedWhileReading = 0, closes = 0;
+};
+NumberedMusic* music = nullptr;
+plat::Mp3Stream* const kNumberedHandle = reinterpret_cast<plat::Mp3Stream*>(&music);
+
+const plat::Mp3DecoderApi numberedDecoder = {
+    .name = "numbered",
+    .open = [](const char*, int, std::string*) { return kNumberedHandle; },
+    .read = [](plat::Mp3Stream*, int16_t* out, long frames, std::string*) -> long {
+        NumberedMusic& m = *music;
+        std::unique_lock<std::mutex> lock(m.mutex);
+        m.written = m.next;  // the previous read's frames went into the ring before this call
+        ++m.readsRunning;
+        if (m.reads++ > 0 && m.readDelayMs > 0) {
+            lock.unlock();
+            sleepMs(m.readDelayMs);
+            lock.lock();
+        }
+        m.letGo.wait(lock, [&] { return m.stallAt < 0 || m.next < m.stallAt; });
+        if (m.stallAt >= 0) frames = std::min<long>(frames, static_cast<long>(m.stallAt - m.next));
+        for (long i = 0; i < frames; ++i, ++m.next) {
+            out[2 * i] = static_cast<int16_t>((m.next + 1) & 0x7FFF);
+            out[2 * i + 1] = static_cast<int16_t>((m.next + 1) >> 15);
+        }
+        --m.readsRunning;
+        return frames;
+    },
+    .length = [](plat::Mp3Stream*) { return int64_t{0}; },
+    .close =
+        [](plat::Mp3Stream*) {
+            std::lock_guard<std::mutex> lock(music->mutex);
+            ++music->closes;
+            if (music->readsRunning > 0) ++music->closedWhileReading;
+        },
+};
+
+// The device: opened by the engine, then driven by the test's own thread.
+plat::AudioSink device;
+bool deviceOpen = false;
+const plat::AudioOutputApi testDevice = {
+    .name = "test device",
+    .open =
+        [](int, const plat::AudioSink& sink) {
+            device = sink;
+            deviceOpen = true;
+            return std::string();
+        },
+    .close = [] { deviceOpen = false; },
+};
+
+// Waits (bounded) until the decoder has put `frames` frames into the ring.
+bool musicInRing(int64_t frames) {
+    for (int i = 0; i < 4000; ++i) {
+        {
+            std::lock_guard<std::mutex> lock(music->mutex);
+            if (music->written >= frames) return true;
+        }
+        sleepMs(1);
+    }
+    return false;
+}
+
+class MixerOnADevice : public testing::Test {
+protected:
+    void SetUp() override {
+        music = new NumberedMusic;  // left behind: a stray decoder thread may still look at it
+        plat::setMp3Decoder(&numberedDecoder);
+        plat::setAudioOutput(&testDevice);
+    }
+    void TearDown() override {
+        {
+            std::lock_guard<std::mutex> lock(music->mutex);
+            music->stallAt = -1;
+        }
+        music->letGo.notify_all();
+        EXPECT_TRUE(FSOUND_Init(48000, 32, 0));  // stops and releases the streams
+        plat::setMp3Decoder(plat::mpg123Decoder());
+        plat::setAudioOutput(plat::sdl2AudioOutput());
+    }
+};
+
+// The decoder falls behind (a stall) and the device plays silence meanwhile;
+// the clock goes on with the device, so when the music comes back the frames
+// the silence stood for are skipped: what is heard at device frame n, which
+// is clock frame n, is the music's frame n again.
+TEST_F(MixerOnADevice, AfterAStallTheMusicHeardIsTheMusicAtTheClock) {
+    constexpr int kStallAt = 40000, kPeriod = 480, kPeriods = 150;
+    music->stallAt = kStallAt;
+    ASSERT_TRUE(FSOUND_Init(48000, 32, 0));
+    ASSERT_TRUE(deviceOpen);
+    FSOUND_STREAM* const s = FSOUND_Stream_Open("numbered.mp3", FSOUND_LOOP_OFF, 0, 0);
+    ASSERT_EQ(FSOUND_Stream_Play(FSOUND_FREE, s), 0);
+
+    std::vector<int16_t> out(kPeriod * 2);
+    int64_t played = 0, silent = 0, checked = 0;
+    for (int period = 0; period < kPeriods; ++period) {
+        if (music->stallAt >= 0 && played >= kStallAt + 20 * kPeriod) {
+            // 20 periods of silence; then the decoder is let go.
+            {
+                std::lock_guard<std::mutex> lock(music->mutex);
+                music->stallAt = -1;
+            }
+            music->letGo.notify_all();
+        }
+        // No underrun but the stall: the ring holds what this period plays
+        // (and, once let go, what the silence stood for).
+        const int64_t need = music->stallAt >= 0 ? std::min<int64_t>(played + kPeriod, kStallAt)
+                                                 : played + kPeriod + 20 * kPeriod + kPeriod;
+        ASSERT_TRUE(musicInRing(need)) << "the decoder never caught up";
+        device.fill(device.user, out.data(), kPeriod);
+        device.consumed(device.user, kPeriod);
+        for (int i = 0; i < kPeriod; ++i, ++played) {
+            const int frame = (out[2 * i] & 0x7FFF) | (out[2 * i + 1] << 15);
+            if (frame == 0) {
+                ++silent;
+                continue;
+            }
+            ASSERT_EQ(frame - 1, played) << "device frame " << played << " after " << silent << " silent";
+            ++checked;
+        }
+        // The clock is within the frames the device has taken.
+        const int64_t clock = int64_t{FSOUND_Stream_GetTime(s)} * 48;
+        EXPECT_LE(clock, played);
+        EXPECT_GE(clock, played - kPeriod - 48);
+    }
+    EXPECT_EQ(silent, 20 * kPeriod + (kStallAt % kPeriod == 0 ? 0 : kPeriod - kStallAt % kPeriod));
+    EXPECT_GT(checked, kStallAt + 10 * kPeriod) << "the music came back";
+}
+
+// A new start stops the earlier stream's decoder thread and waits for it
+// before the file is closed: a read in progress is never cut off.
+TEST_F(MixerOnADevice, ANewStartClosesTheDecoderOnlyAfterItsThreadIsDone) {
+    music->readDelayMs = 60;
+    ASSERT_TRUE(FSOUND_Init(48000, 32, 0));
+    FSOUND_STREAM* const s = FSOUND_Stream_Open("numbered.mp3", FSOUND_LOOP_OFF, 0, 0);
+    ASSERT_EQ(FSOUND_Stream_Play(FSOUND_FREE, s), 0);
+    for (int i = 0; i < 1000; ++i) {  // until the decoder thread is inside a slow read
+        {
+            std::lock_guard<std::mutex> lock(music->mutex);
+            if (music->reads >= 2 && music->readsRunning > 0) break;
+        }
+        sleepMs(1);
+    }
+    ASSERT_TRUE(FSOUND_Init(48000, 32, 0));
+    std::lock_guard<std::mutex> lock(music->mutex);
+    EXPECT_EQ(music->closes, 1);
+    EXPECT_EQ(music->closedWhileReading, 0);
+    EXPECT_EQ(music->readsRunning, 0) << "the thread still reads after the new start";
 }
 
 }  // namespace

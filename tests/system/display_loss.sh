@@ -1,26 +1,31 @@
 #!/usr/bin/env bash
 # display_loss.sh CONTRAIL DATA_DIR
 #   The display going away (the X server killed) ends the demo within a second
-#   with status 1 and one more line on standard error; SIGTERM ends it as a
-#   close does, with status 0 and nothing more said. Each both while the show
-#   plays (a 640x480x16 screen grants full-screen) and while the full-screen
-#   question waits (an 800x600 screen has no 640 x 480 mode). No child process
-#   (the box's) is left behind.
+#   with status 1 and one more line on standard error; SIGTERM and SIGINT end
+#   it as a close does, with status 0 and nothing more said: also when SDL was
+#   told to install no signal handlers, and when SIGTERM was ignored at start.
+#   Each while the show plays (a 640x480x16 screen grants full-screen) and
+#   while the full-screen question waits (an 800x600 screen has no 640 x 480
+#   mode). No child process (the box's) is left behind.
 set -u
 . "$(dirname "$(realpath "$0")")/../support/x_display.sh"
 exe=$1 data=$2
 cd "$data" || exit 1
 
-#      while  end    status  new lines on stderr
-rows=("show   xkill  1       1"
-      "box    xkill  1       1"
-      "show   term   0       0"
-      "box    term   0       0")
+#      while  end    status  new lines on stderr  started with
+rows=("show   xkill  1       1                    -"
+      "box    xkill  1       1                    -"
+      "show   TERM   0       0                    -"
+      "box    TERM   0       0                    -"
+      "show   TERM   0       0                    no-sdl-handlers"
+      "show   TERM   0       0                    TERM-ignored"
+      "show   INT    0       0                    -"
+      "box    INT    0       0                    -")
 
 fail=0
 for row in "${rows[@]}"; do
-  read -r while end want lines <<<"$row"
-  echo "== $while, $end"
+  read -r while end want lines how <<<"$row"
+  echo "== $while, $end, $how"
   if [ "$while" = show ]; then screen=640x480x16 window="Tamber's OpenGL Framework"
   else screen=800x600x24 window="Tamber GL"; fi
 
@@ -28,7 +33,13 @@ for row in "${rows[@]}"; do
   start_xvfb $screen || { fail=1; continue; }
   xvfb=$XVFB_PID
   export SDL_AUDIODRIVER=dummy
-  "$exe" >/dev/null 2>"$err" &
+  # (A job started with & in a script has SIGINT ignored from the start: the
+  # program must take it all the same.)
+  case $how in
+    no-sdl-handlers) SDL_NO_SIGNAL_HANDLERS=1 "$exe" >/dev/null 2>"$err" & ;;
+    TERM-ignored) (trap '' TERM; exec "$exe") >/dev/null 2>"$err" & ;;
+    *) "$exe" >/dev/null 2>"$err" & ;;
+  esac
   pid=$!
   shown=""
   wait_for_window $pid "$window" && shown=1
@@ -45,7 +56,7 @@ for row in "${rows[@]}"; do
     echo "the window \"$window\" never appeared"; fail=1
     kill -9 $pid 2>/dev/null
   else
-    if [ "$end" = xkill ]; then kill $xvfb; else kill $pid; fi
+    if [ "$end" = xkill ]; then kill $xvfb; else kill -s "$end" $pid; fi
     start=$(date +%s.%N)
     for _ in $(seq 40); do kill -0 $pid 2>/dev/null || break; sleep 0.05; done
     took=$(echo "$(date +%s.%N) - $start" | bc)

@@ -32,6 +32,32 @@ export function serve(dir) {
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
+// Every browser started here, ended whichever way this process ends: a
+// failure, an uncaught error, process.exit, or a signal (CTest's timeout).
+// Each runs in a process group of its own, so its helpers go with it.
+const started = new Set();
+function killGroup(proc) {
+    try { process.kill(-proc.pid, 'SIGKILL'); } catch { /* already gone */ }
+}
+process.on('exit', () => { for (const proc of started) killGroup(proc); });
+for (const [signal, number] of [['SIGINT', 2], ['SIGTERM', 15], ['SIGHUP', 1]]) {
+    process.on(signal, () => {
+        console.log(`stopped by ${signal}`);
+        process.exit(128 + number);  // the exit handler above ends the browsers
+    });
+}
+
+// The port file is written by the browser once it listens: its port on the
+// first line, the browser's WebSocket path on the second. It may be seen
+// before the second line is there.
+function readPortFile(file) {
+    let text;
+    try { text = fs.readFileSync(file, 'utf8'); } catch { return null; }
+    const [port, wsPath] = text.split('\n').map((l) => l.trim());
+    return /^[0-9]+$/.test(port || '') && Number(port) > 0 && (wsPath || '').startsWith('/devtools/browser/')
+        ? { port, wsPath } : null;
+}
+
 // Starts the browser with a fresh profile; resolves to a Browser.
 export async function launch(extraFlags = []) {
     const exe = process.env.CHROMIUM || '/usr/bin/chromium-headless-shell';
@@ -40,18 +66,28 @@ export async function launch(extraFlags = []) {
         '--disable-background-networking', '--disable-component-update', '--disable-sync', '--disable-quic',
         '--no-first-run', '--disable-gpu-shader-disk-cache', `--user-data-dir=${profile}`,
         '--remote-debugging-port=0', '--window-size=800,600', ...extraFlags, 'about:blank'];
-    const proc = spawn(exe, flags, { stdio: ['ignore', 'ignore', 'pipe'] });
+    const proc = spawn(exe, flags, { stdio: ['ignore', 'ignore', 'pipe'], detached: true });
+    started.add(proc);
     let stderr = '';
     proc.stderr.on('data', (d) => { stderr += d; });
+    const fail = (why) => {
+        killGroup(proc);
+        fs.rmSync(profile, { recursive: true, force: true });
+        return new Error(`${exe} ${why}: ${stderr.slice(0, 2000)}`);
+    };
     const portFile = path.join(profile, 'DevToolsActivePort');
-    for (let i = 0; i < 200 && !fs.existsSync(portFile); ++i) await sleep(50);
-    if (!fs.existsSync(portFile)) {
-        proc.kill();
-        throw new Error(`${exe} did not start: ${stderr.slice(0, 2000)}`);
+    let where = null;
+    for (let i = 0; i < 400 && !(where = readPortFile(portFile)); ++i) {
+        if (proc.exitCode !== null) break;
+        await sleep(50);
     }
-    const [port, wsPath] = fs.readFileSync(portFile, 'utf8').trim().split('\n');
-    const ws = new WebSocket(`ws://127.0.0.1:${port}${wsPath}`);
-    await new Promise((resolve, reject) => { ws.onopen = resolve; ws.onerror = reject; });
+    if (!where) throw fail('did not start (no complete DevToolsActivePort in 20 s)');
+    const ws = new WebSocket(`ws://127.0.0.1:${where.port}${where.wsPath}`);
+    try {
+        await new Promise((resolve, reject) => { ws.onopen = resolve; ws.onerror = reject; });
+    } catch (e) {
+        throw fail(`took no DevTools connection (${e.message || e})`);
+    }
     return new Browser(proc, ws, profile);
 }
 
@@ -94,10 +130,22 @@ class Browser {
         return page;
     }
 
+    // Asks the browser to close, and ends it (with its helpers) when it has
+    // not gone within 5 s.
     async close() {
-        try { await this.send('Browser.close'); } catch { /* already gone */ }
+        const exited = new Promise((r) => {
+            if (this.proc.exitCode !== null || this.proc.signalCode !== null) r(); else this.proc.on('exit', r);
+        });
+        try {
+            await Promise.race([this.send('Browser.close'), sleep(5000)]);
+        } catch { /* already gone */ }
         this.ws.close();
-        await new Promise((r) => { if (this.proc.exitCode !== null) r(); else this.proc.on('exit', r); });
+        if (await Promise.race([exited.then(() => true), sleep(5000).then(() => false)]) === false) {
+            killGroup(this.proc);
+            await exited;
+        }
+        killGroup(this.proc);  // helpers that outlived the browser itself
+        started.delete(this.proc);
         fs.rmSync(this.profile, { recursive: true, force: true });
     }
 }
