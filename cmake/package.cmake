@@ -19,7 +19,10 @@ endforeach()
 install(TARGETS contrail RUNTIME DESTINATION games)
 install(DIRECTORY ${PROJECT_BINARY_DIR}/data/ DESTINATION share/games/contrail
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-install(FILES ${debian}/contrail.desktop DESTINATION share/applications)
+# The desktop entry and the software centres' listing share one id.
+set(CONTRAIL_APP_ID example.contrail.Contrail)
+install(FILES ${debian}/${CONTRAIL_APP_ID}.desktop DESTINATION share/applications)
+install(FILES ${debian}/${CONTRAIL_APP_ID}.metainfo.xml DESTINATION share/metainfo)
 install(FILES ${PROJECT_BINARY_DIR}/icon/contrail.png DESTINATION share/icons/hicolor/64x64/apps)
 install(FILES ${staged}/contrail.6.gz DESTINATION share/man/man6)
 install(FILES ${debian}/copyright ${staged}/changelog.gz DESTINATION share/doc/contrail)
