@@ -137,22 +137,23 @@ void rowRgb555(const uint8_t* in, uint8_t* out, int32_t width) {
     }
 }
 
-bool convertUncompressed(const DibSource& source, uint8_t* rgb) {
+bool takenDepth(uint16_t bits) {
+    return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// Stored rows [first, first + count) from `in` into their places in `rgb`.
+void convertRows(const DibSource& source, const uint8_t* in, int64_t first, int64_t count, uint8_t* rgb) {
     const DibHeader& header = *source.info;
     const uint16_t bits = header.bitCount;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
     const int32_t width = header.width;
     const bool topDown = header.height < 0;
     const int64_t rows = topDown ? -int64_t{header.height} : header.height;
-    // Source rows are padded to 4 bytes. width * rows is capped, so none of this overflows.
-    const uint64_t stride = (uint64_t(width) * bits + 31) / 32 * 4;
-    if (stride * uint64_t(rows) > source.bitsLength) return false;
-
+    // width * rows is capped, so none of this overflows.
+    const size_t stride = size_t((uint64_t(width) * bits + 31) / 32 * 4);
     Palette palette;
     if (bits <= 8) buildPalette(source, palette);
     const size_t outStride = size_t(width) * 3;
-    for (int64_t r = 0; r < rows; ++r) {
-        const uint8_t* in = source.bits + size_t(r) * stride;
+    for (int64_t r = first; r < first + count; ++r, in += stride) {
         uint8_t* out = rgb + size_t(topDown ? rows - 1 - r : r) * outStride;
         switch (bits) {
         case 1: rowIndexed1(in, out, width, palette); break;
@@ -163,6 +164,16 @@ bool convertUncompressed(const DibSource& source, uint8_t* rgb) {
         default: rowBgrx32(in, out, width); break;
         }
     }
+}
+
+bool convertUncompressed(const DibSource& source, uint8_t* rgb) {
+    const DibHeader& header = *source.info;
+    const uint64_t stride = dibRowStride(header);
+    if (stride == 0) return false;
+    const int64_t rows = header.height < 0 ? -int64_t{header.height} : header.height;
+    // Source rows are padded to 4 bytes.
+    if (stride * uint64_t(rows) > source.bitsLength) return false;
+    convertRows(source, source.bits, 0, rows, rgb);
     return true;
 }
 
@@ -220,6 +231,16 @@ bool convertRunLength(const DibSource& source, uint8_t* rgb, bool nibbles) {
 }
 
 }  // namespace
+
+uint64_t dibRowStride(const DibHeader& header) {
+    if (header.compression != kDibRgb || !takenDepth(header.bitCount)) return 0;
+    return (uint64_t(header.width) * header.bitCount + 31) / 32 * 4;
+}
+
+void convertDibRows(const DibSource& source, const uint8_t* rows, int64_t first, int64_t count,
+                    uint8_t* rgb) {
+    convertRows(source, rows, first, count, rgb);
+}
 
 bool convertDib(const DibSource& source, uint8_t* rgb) {
     switch (source.info->compression) {

@@ -13,7 +13,7 @@
 
 #include "mesh/mesh.h"
 #include "mesh/obj_numbers.h"
-#include "platform/mapped_file.h"
+#include "platform/whole_file.h"
 
 // The file is read through a read-only mapping, never copied. One pass counts
 // the records of each kind, a second reads every vertex record into arrays of
@@ -203,7 +203,7 @@ void resolveFaces(const char* from, const char* to, const char* end, const Recor
 
 int32_t loadObjMesh(const char* fileName, float** outVertices) {
     if (!fileName) return -1;
-    const plat::MappedFile file(fileName);
+    const plat::WholeFile file(fileName);
     if (!file.opened()) return -1;
     const char* const text = reinterpret_cast<const char*>(file.data());
     const char* const end = text + file.size();

@@ -1,7 +1,7 @@
 // dib_image_test.cpp - the BMP loader against hand-made files, good and broken.
 #include "image/image.h"
 
-#include "platform/mapped_file.h"
+#include "platform/whole_file.h"
 #include "tests/image/bmp_files.h"
 
 #include <climits>
@@ -330,9 +330,9 @@ TEST_F(DibLoader, FilesCutShortWhileOpenReadAsShortFiles) {
         SCOPED_TRACE(length);
         cutTo = length;
         plat::resetScript();
-        plat::MappedFile::setOpenedHook([](const char* path) { std::filesystem::resize_file(path, cutTo); });
+        plat::setFileOpenedHook([](const char* path) { std::filesystem::resize_file(path, cutTo); });
         const bool cutLoads = load(file).ok;
-        plat::MappedFile::setOpenedHook(nullptr);
+        plat::setFileOpenedHook(nullptr);
         const std::vector<plat::RecordedBox> cutBoxes = boxes();
         plat::resetScript();
         EXPECT_EQ(cutLoads, load(Bytes(file.begin(), file.begin() + std::ptrdiff_t(length))).ok);
