@@ -15,10 +15,14 @@
 #include "mesh/obj_numbers.h"
 #include "platform/whole_file.h"
 
-// The file is read through a read-only mapping, never copied. One pass counts
-// the records of each kind, a second reads every vertex record into arrays of
-// exactly that size, and a third over the stretch from the first face line to
-// the last resolves the faces into the output and writes the trace.
+// The file is read in pieces of whole lines through one buffer that stays in
+// the cache, never whole. One pass counts the records of each kind, a second
+// reads every vertex record into arrays of exactly that size, and a third over
+// the stretch from the first face line to the last resolves the faces into the
+// output and writes the trace. A file found shorter than it was (cut short
+// while it is read) is read again from the start as the shorter file it is
+// now, as long as no face has been resolved; after that, the faces it no
+// longer holds become empty triangles.
 //
 // Line starts are found 64 bytes at a time, apart from the parsing, so that
 // the work on one line does not wait for the end of the line before it. The
@@ -123,8 +127,9 @@ public:
     Records(const Records&) = delete;
     Records& operator=(const Records&) = delete;
 
-    // The next record's floats; as many calls as there are records.
-    float* next() { return data_ + width_ * filled_++; }
+    // The next record's floats; past the count (a file that changed between
+    // the passes), a slot of its own that nothing reads.
+    float* next() { return filled_ < count_ ? data_ + width_ * filled_++ : spare_; }
     size_t count() const { return count_; }
     const float* data() const { return data_; }
 
@@ -133,25 +138,58 @@ private:
     const size_t count_;
     float* const data_;
     size_t filled_ = 0;
+    float spare_[3] = {};
 };
 
-// Resolves the face lines that start in [from, to) into consecutive triangles
-// from `triangle` on, and traces each.
-void resolveFaces(const char* from, const char* to, const char* end, const Records& positions,
-                  const Records& normals, const Records& texCoords, float* triangle) {
+// Resolves face lines into consecutive triangles and traces each, piece by piece.
+class FaceResolver {
+public:
+    FaceResolver(const Records& positions, const Records& normals, const Records& texCoords, float* output)
+        : positionData_(positions.data()),
+          normalData_(normals.data()),
+          texCoordData_(texCoords.data()),
+          positionCount_(positions.count()),
+          normalCount_(normals.count()),
+          texCoordCount_(texCoords.count()),
+          triangle_(output),
+          cursor_(trace_.begin()) {}
+    ~FaceResolver() { trace_.flush(cursor_); }
+    FaceResolver(const FaceResolver&) = delete;
+    FaceResolver& operator=(const FaceResolver&) = delete;
+
+    // The face lines that start in [from, to), up to `left` of them; returns how many.
+    size_t run(const char* from, const char* to, const char* end, size_t left);
+
+private:
     // Kept in locals: the trace's byte stores could otherwise alias them.
-    const float* const positionData = positions.data();
-    const float* const normalData = normals.data();
-    const float* const texCoordData = texCoords.data();
-    const uint64_t positionCount = positions.count(), normalCount = normals.count();
-    const uint64_t texCoordCount = texCoords.count();
-    TraceBuffer trace;
-    char* cursor = trace.begin();
-    char* const full = trace.full();
-    size_t lastLength = 0;  // of the trace line just before `cursor`, 0 for none
-    uint64_t lastKey[3] = {};
-    for (LineStarts lines(from, to); const char* line = lines.next();) {
+    const float* const positionData_;
+    const float* const normalData_;
+    const float* const texCoordData_;
+    const uint64_t positionCount_, normalCount_, texCoordCount_;
+    float* triangle_;
+    TraceBuffer trace_;
+    char* cursor_;
+    size_t lastLength_ = 0;  // of the trace line just before `cursor_`, 0 for none
+    uint64_t lastKey_[3] = {};
+};
+
+size_t FaceResolver::run(const char* from, const char* to, const char* end, size_t left) {
+    const float* const positionData = positionData_;
+    const float* const normalData = normalData_;
+    const float* const texCoordData = texCoordData_;
+    const uint64_t positionCount = positionCount_, normalCount = normalCount_, texCoordCount = texCoordCount_;
+    float* triangle = triangle_;
+    char* cursor = cursor_;
+    char* const full = trace_.full();
+    size_t lastLength = lastLength_;
+    uint64_t lastKey[3];
+    std::memcpy(lastKey, lastKey_, sizeof lastKey);
+    size_t done = 0;
+    for (LineStarts lines(from, to); done < left;) {
+        const char* line = lines.next();
+        if (!line) break;
         if (*line != 'f') continue;
+        ++done;
         int64_t index[9];
         bool valid = objnum::readFaceQuickly(line, end, index);
         // 1-based indices, each of its own kind.
@@ -176,7 +214,7 @@ void resolveFaces(const char* from, const char* to, const char* end, const Recor
         }
         triangle += 24;
         if (cursor > full) {
-            cursor = trace.flush(cursor);
+            cursor = trace_.flush(cursor);
             lastLength = 0;
         }
         // Position x, texture u and normal z of the first corner. Faces often
@@ -196,52 +234,172 @@ void resolveFaces(const char* from, const char* to, const char* end, const Recor
         lastLength = static_cast<size_t>(cursor - lineStart);
         std::memcpy(lastKey, key, sizeof key);
     }
-    trace.flush(cursor);
+    triangle_ = triangle;
+    cursor_ = cursor;
+    lastLength_ = lastLength;
+    std::memcpy(lastKey_, lastKey, sizeof lastKey);
+    return done;
+}
+
+// The file from `from` to `to` in pieces of whole lines: each piece ends just
+// after its last line feed, or at `to`. A line longer than the buffer grows it.
+class Pieces {
+public:
+    Pieces(plat::InputFile& file, uint64_t from, uint64_t to, size_t capacity)
+        : file_(file), next_(from), to_(to), capacity_(capacity) {}
+    ~Pieces() { std::free(buffer_); }
+    Pieces(const Pieces&) = delete;
+    Pieces& operator=(const Pieces&) = delete;
+
+    // The next piece in [begin(), end()), or false after the last. False at
+    // once, with short() true, when the file ends before `to`.
+    bool next();
+    const char* begin() const { return buffer_; }
+    const char* end() const { return buffer_ + length_; }
+    bool cutShort() const { return short_; }
+    // Where the file was found to end, when cutShort().
+    uint64_t shortAt() const { return next_; }
+
+private:
+    plat::InputFile& file_;
+    uint64_t next_;  // the first byte not yet read
+    const uint64_t to_;
+    size_t capacity_;
+    char* buffer_ = nullptr;
+    size_t length_ = 0;  // of the piece handed out
+    size_t held_ = 0;    // bytes in the buffer: the piece and what follows it
+    bool short_ = false;
+};
+
+bool Pieces::next() {
+    // The bytes after the last piece's last line feed move to the front.
+    std::memmove(buffer_, buffer_ + length_, held_ - length_);
+    held_ -= length_;
+    length_ = 0;
+    for (;;) {
+        if (!buffer_ || held_ == capacity_) {
+            if (buffer_) capacity_ *= 2;
+            char* grown = static_cast<char*>(std::realloc(buffer_, capacity_));
+            if (!grown) throw std::bad_alloc();
+            buffer_ = grown;
+        }
+        const uint64_t rest = to_ - next_;
+        const size_t want = rest < capacity_ - held_ ? static_cast<size_t>(rest) : capacity_ - held_;
+        const size_t got = file_.read(next_, buffer_ + held_, want);
+        next_ += got;
+        held_ += got;
+        if (got < want) {
+            short_ = true;
+            return false;
+        }
+        if (next_ == to_) {
+            length_ = held_;
+            return length_ > 0;
+        }
+        for (size_t i = held_; i > 0; --i) {
+            if (buffer_[i - 1] == '\n') {
+                length_ = i;
+                return true;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Pieces of about this size: the pass over one stays in the cache.
+constexpr size_t kPieceBytes = 256 * 1024;
+
+// The counts of the first pass, and where the face lines lie.
+struct Census {
+    size_t positions = 0, normals = 0, texCoords = 0, faces = 0;
+    uint64_t firstFace = 0, lastFaceEnd = 0;  // from the first face line to the end of the last
+};
+
+// The first pass over [0, length); false when the file is shorter (`length` then says how long).
+bool takeCensus(plat::InputFile& file, uint64_t& length, Census& census) {
+    census = Census{};
+    Pieces pieces(file, 0, length, kPieceBytes);
+    uint64_t at = 0;  // of the piece in the file
+    while (pieces.next()) {
+        const char* const text = pieces.begin();
+        const char* const end = pieces.end();
+        for (LineStarts lines(text, end); const char* line = lines.next();) {
+            if (*line == 'v') {
+                if (end - line < 2) continue;
+                census.positions += line[1] == ' ';
+                census.normals += line[1] == 'n';
+                census.texCoords += line[1] == 't';
+            } else if (*line == 'f') {
+                if (census.faces++ == 0) census.firstFace = at + static_cast<uint64_t>(line - text);
+                census.lastFaceEnd = at + static_cast<uint64_t>(end - text);
+            }
+        }
+        at += static_cast<uint64_t>(end - text);
+    }
+    if (!pieces.cutShort()) return true;
+    length = pieces.shortAt();
+    return false;
+}
+
+// The second pass: the vertex records; false when the file is shorter.
+bool readRecords(plat::InputFile& file, uint64_t& length, Records& positions, Records& normals,
+                 Records& texCoords) {
+    Pieces pieces(file, 0, length, kPieceBytes);
+    while (pieces.next()) {
+        const char* const end = pieces.end();
+        for (LineStarts lines(pieces.begin(), end); const char* line = lines.next();) {
+            if (*line != 'v' || end - line < 2) continue;
+            switch (line[1]) {
+            case ' ': objnum::readRealsQuickly(line + 1, end, positions.next(), 3); break;
+            case 'n': objnum::readRealsQuickly(line + 2, end, normals.next(), 3); break;
+            case 't': objnum::readRealsQuickly(line + 2, end, texCoords.next(), 2); break;
+            default: break;
+            }
+        }
+    }
+    if (!pieces.cutShort()) return true;
+    length = pieces.shortAt();
+    return false;
 }
 
 }  // namespace
 
 int32_t loadObjMesh(const char* fileName, float** outVertices) {
     if (!fileName) return -1;
-    const plat::WholeFile file(fileName);
+    plat::InputFile file(fileName);
     if (!file.opened()) return -1;
-    const char* const text = reinterpret_cast<const char*>(file.data());
-    const char* const end = text + file.size();
+    uint64_t length = file.size();
 
     // First pass: the records of each kind are counted, so that every array
-    // is allocated once, at its final size.
-    size_t positionCount = 0, normalCount = 0, texCoordCount = 0, faceCount = 0;
-    const char *firstFace = end, *lastFace = end;
-    for (LineStarts lines(text, end); const char* line = lines.next();) {
-        if (*line == 'v') {
-            if (end - line < 2) continue;
-            positionCount += line[1] == ' ';
-            normalCount += line[1] == 'n';
-            texCoordCount += line[1] == 't';
-        } else if (*line == 'f') {
-            if (faceCount++ == 0) firstFace = line;
-            lastFace = line;
-        }
+    // is allocated once, at its final size. Second pass: the vertex records
+    // are read. A file found shorter is counted and read again.
+    Census census;
+    std::unique_ptr<Records> positions, normals, texCoords;
+    for (;;) {
+        if (!takeCensus(file, length, census)) continue;
+        positions = std::make_unique<Records>(3, census.positions);
+        normals = std::make_unique<Records>(3, census.normals);
+        texCoords = std::make_unique<Records>(2, census.texCoords);
+        if (readRecords(file, length, *positions, *normals, *texCoords)) break;
     }
 
-    // Second pass: the vertex records are read.
-    Records positions(3, positionCount), normals(3, normalCount), texCoords(2, texCoordCount);
-    for (LineStarts lines(text, end); const char* line = lines.next();) {
-        if (*line != 'v' || end - line < 2) continue;
-        switch (line[1]) {
-        case ' ': objnum::readRealsQuickly(line + 1, end, positions.next(), 3); break;
-        case 'n': objnum::readRealsQuickly(line + 2, end, normals.next(), 3); break;
-        case 't': objnum::readRealsQuickly(line + 2, end, texCoords.next(), 2); break;
-        default: break;
-        }
-    }
-
-    const size_t outputBytes = faceCount * 24 * sizeof(float);
+    const size_t outputBytes = census.faces * 24 * sizeof(float);
     float* const output = static_cast<float*>(std::malloc(outputBytes ? outputBytes : 1));
     if (!output) throw std::bad_alloc();
     *outVertices = output;
 
     // Third pass, over the lines from the first face to the last.
-    resolveFaces(firstFace, faceCount ? lastFace + 1 : firstFace, end, positions, normals, texCoords, output);
-    return static_cast<int32_t>(faceCount);
+    size_t left = census.faces;
+    {
+        FaceResolver faces(*positions, *normals, *texCoords, output);
+        Pieces pieces(file, census.firstFace, census.faces ? census.lastFaceEnd : census.firstFace,
+                      kPieceBytes);
+        while (left > 0 && pieces.next()) left -= faces.run(pieces.begin(), pieces.end(), pieces.end(), left);
+        // Faces the file no longer holds (cut short since they were counted).
+        if (left > 0) std::memset(output + 24 * (census.faces - left), 0, left * 24 * sizeof(float));
+    }
+    return static_cast<int32_t>(census.faces);
 }
