@@ -97,6 +97,8 @@ TEST_F(DibLoader, EveryLayoutGivesItsPictureUpright) {
         {40, 3, 24, 40, 0, 0, true},      // 24-bit rows long enough for every row converter
         {33001, 2, 4, 12, 0, 16, true},   // core header: 16-bit width past 32767
         {3, 3, 8, 12, 0, 256, false},     {6, 2, 8, 40, 0, 256, false},  // packed: data at 40 + 1024
+        {9, 2, 8, 40, 3000, 3000, true},  // a colour table longer than the loader's first read
+        {1001, 70, 8, 40, 0, 256, true},  // padded rows, more than one buffer of them
     };
     unsigned seed = 1;
     for (const Case& c : cases) {

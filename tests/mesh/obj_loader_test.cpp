@@ -342,7 +342,7 @@ TEST(ObjLoaderHostile, TruncatedRecordsReadWhatIsThere) {
 }
 
 TEST(ObjLoaderHostile, LongLinesAreReadWhole) {
-    const std::string padding(100000, ' ');
+    const std::string padding(300000, ' ');  // lines longer than the loader's buffer
     const std::string digits(5000, '7');
     const Loaded m = load("v" + padding + "1" + padding + "2 3" + padding + "\n" +
                           "v 0." + digits + " " + digits + " 1\n" +
