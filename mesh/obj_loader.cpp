@@ -273,7 +273,7 @@ private:
 
 bool Pieces::next() {
     // The bytes after the last piece's last line feed move to the front.
-    std::memmove(buffer_, buffer_ + length_, held_ - length_);
+    if (held_ > length_) std::memmove(buffer_, buffer_ + length_, held_ - length_);
     held_ -= length_;
     length_ = 0;
     for (;;) {
