@@ -16,13 +16,13 @@
 #include "platform/whole_file.h"
 
 // The file is read in pieces of whole lines through one buffer that stays in
-// the cache, never whole. One pass counts the records of each kind, a second
-// reads every vertex record into arrays of exactly that size, and a third over
-// the stretch from the first face line to the last resolves the faces into the
-// output and writes the trace. A file found shorter than it was (cut short
-// while it is read) is read again from the start as the shorter file it is
-// now, as long as no face has been resolved; after that, the faces it no
-// longer holds become empty triangles.
+// the cache, never whole. One pass reads every vertex record into arrays of
+// its kind and counts the faces, and a second over the stretch from the first
+// face line to the last resolves the faces into the output and writes the
+// trace. A file found shorter than it was (cut short while it is read) is
+// read again from the start as the shorter file it is now, as long as no face
+// has been resolved; after that, the faces it no longer holds become empty
+// triangles.
 //
 // Line starts are found 64 bytes at a time, apart from the parsing, so that
 // the work on one line does not wait for the end of the line before it. The
@@ -113,32 +113,36 @@ private:
     std::unique_ptr<char[]> buffer_;
 };
 
-// The records of one kind, in file order, in an array allocated once at its
-// final size.
+// The records of one kind, in file order, in an array that doubles as it
+// fills (a large one is a mapping of its own, which grows without a copy).
 class Records {
 public:
-    Records(size_t width, size_t count)
-        : width_(width),
-          count_(count),
-          data_(static_cast<float*>(std::malloc(width * count * sizeof(float) + 1))) {
-        if (!data_) throw std::bad_alloc();
-    }
+    explicit Records(size_t width) : width_(width) {}
     ~Records() { std::free(data_); }
     Records(const Records&) = delete;
     Records& operator=(const Records&) = delete;
 
-    // The next record's floats; past the count (a file that changed between
-    // the passes), a slot of its own that nothing reads.
-    float* next() { return filled_ < count_ ? data_ + width_ * filled_++ : spare_; }
+    // The next record's floats.
+    float* next() {
+        if (count_ == capacity_) grow();
+        return data_ + width_ * count_++;
+    }
     size_t count() const { return count_; }
     const float* data() const { return data_; }
+    void clear() { count_ = 0; }
 
 private:
+    void grow() {
+        const size_t capacity = capacity_ ? 2 * capacity_ : 4096;
+        auto* data = static_cast<float*>(std::realloc(data_, width_ * capacity * sizeof(float)));
+        if (!data) throw std::bad_alloc();
+        data_ = data;
+        capacity_ = capacity;
+    }
+
     const size_t width_;
-    const size_t count_;
-    float* const data_;
-    size_t filled_ = 0;
-    float spare_[3] = {};
+    float* data_ = nullptr;
+    size_t count_ = 0, capacity_ = 0;
 };
 
 // Resolves face lines into consecutive triangles and traces each, piece by piece.
@@ -312,15 +316,16 @@ namespace {
 // Pieces of about this size: the pass over one stays in the cache.
 constexpr size_t kPieceBytes = 256 * 1024;
 
-// The counts of the first pass, and where the face lines lie.
-struct Census {
-    size_t positions = 0, normals = 0, texCoords = 0, faces = 0;
-    uint64_t firstFace = 0, lastFaceEnd = 0;  // from the first face line to the end of the last
+// Where the face lines lie, and how many there are.
+struct Faces {
+    size_t count = 0;
+    uint64_t first = 0, lastEnd = 0;  // from the first face line to the end of the piece of the last
 };
 
-// The first pass over [0, length); false when the file is shorter (`length` then says how long).
-bool takeCensus(plat::InputFile& file, uint64_t& length, Census& census) {
-    census = Census{};
+// The first pass over [0, length): the vertex records are read, the faces
+// counted. False when the file is shorter (`length` then says how long).
+bool readRecords(plat::InputFile& file, uint64_t& length, Records& positions, Records& normals,
+                 Records& texCoords, Faces& faces) {
     Pieces pieces(file, 0, length, kPieceBytes);
     uint64_t at = 0;  // of the piece in the file
     while (pieces.next()) {
@@ -329,36 +334,18 @@ bool takeCensus(plat::InputFile& file, uint64_t& length, Census& census) {
         for (LineStarts lines(text, end); const char* line = lines.next();) {
             if (*line == 'v') {
                 if (end - line < 2) continue;
-                census.positions += line[1] == ' ';
-                census.normals += line[1] == 'n';
-                census.texCoords += line[1] == 't';
+                switch (line[1]) {
+                case ' ': objnum::readRealsQuickly(line + 1, end, positions.next(), 3); break;
+                case 'n': objnum::readRealsQuickly(line + 2, end, normals.next(), 3); break;
+                case 't': objnum::readRealsQuickly(line + 2, end, texCoords.next(), 2); break;
+                default: break;
+                }
             } else if (*line == 'f') {
-                if (census.faces++ == 0) census.firstFace = at + static_cast<uint64_t>(line - text);
-                census.lastFaceEnd = at + static_cast<uint64_t>(end - text);
+                if (faces.count++ == 0) faces.first = at + static_cast<uint64_t>(line - text);
+                faces.lastEnd = at + static_cast<uint64_t>(end - text);
             }
         }
         at += static_cast<uint64_t>(end - text);
-    }
-    if (!pieces.cutShort()) return true;
-    length = pieces.shortAt();
-    return false;
-}
-
-// The second pass: the vertex records; false when the file is shorter.
-bool readRecords(plat::InputFile& file, uint64_t& length, Records& positions, Records& normals,
-                 Records& texCoords) {
-    Pieces pieces(file, 0, length, kPieceBytes);
-    while (pieces.next()) {
-        const char* const end = pieces.end();
-        for (LineStarts lines(pieces.begin(), end); const char* line = lines.next();) {
-            if (*line != 'v' || end - line < 2) continue;
-            switch (line[1]) {
-            case ' ': objnum::readRealsQuickly(line + 1, end, positions.next(), 3); break;
-            case 'n': objnum::readRealsQuickly(line + 2, end, normals.next(), 3); break;
-            case 't': objnum::readRealsQuickly(line + 2, end, texCoords.next(), 2); break;
-            default: break;
-            }
-        }
     }
     if (!pieces.cutShort()) return true;
     length = pieces.shortAt();
@@ -373,33 +360,29 @@ int32_t loadObjMesh(const char* fileName, float** outVertices) {
     if (!file.opened()) return -1;
     uint64_t length = file.size();
 
-    // First pass: the records of each kind are counted, so that every array
-    // is allocated once, at its final size. Second pass: the vertex records
-    // are read. A file found shorter is counted and read again.
-    Census census;
-    std::unique_ptr<Records> positions, normals, texCoords;
-    for (;;) {
-        if (!takeCensus(file, length, census)) continue;
-        positions = std::make_unique<Records>(3, census.positions);
-        normals = std::make_unique<Records>(3, census.normals);
-        texCoords = std::make_unique<Records>(2, census.texCoords);
-        if (readRecords(file, length, *positions, *normals, *texCoords)) break;
+    // First pass: the vertex records are read and the faces counted. A file
+    // found shorter is read again.
+    Records positions(3), normals(3), texCoords(2);
+    Faces faces;
+    while (!readRecords(file, length, positions, normals, texCoords, faces)) {
+        positions.clear(), normals.clear(), texCoords.clear();
+        faces = Faces{};
     }
 
-    const size_t outputBytes = census.faces * 24 * sizeof(float);
+    const size_t outputBytes = faces.count * 24 * sizeof(float);
     float* const output = static_cast<float*>(std::malloc(outputBytes ? outputBytes : 1));
     if (!output) throw std::bad_alloc();
     *outVertices = output;
 
-    // Third pass, over the lines from the first face to the last.
-    size_t left = census.faces;
+    // Second pass, over the lines from the first face to the last.
+    size_t left = faces.count;
     {
-        FaceResolver faces(*positions, *normals, *texCoords, output);
-        Pieces pieces(file, census.firstFace, census.faces ? census.lastFaceEnd : census.firstFace,
-                      kPieceBytes);
-        while (left > 0 && pieces.next()) left -= faces.run(pieces.begin(), pieces.end(), pieces.end(), left);
+        FaceResolver resolver(positions, normals, texCoords, output);
+        Pieces pieces(file, faces.first, faces.count ? faces.lastEnd : faces.first, kPieceBytes);
+        while (left > 0 && pieces.next())
+            left -= resolver.run(pieces.begin(), pieces.end(), pieces.end(), left);
         // Faces the file no longer holds (cut short since they were counted).
-        if (left > 0) std::memset(output + 24 * (census.faces - left), 0, left * 24 * sizeof(float));
+        if (left > 0) std::memset(output + 24 * (faces.count - left), 0, left * 24 * sizeof(float));
     }
-    return static_cast<int32_t>(census.faces);
+    return static_cast<int32_t>(faces.count);
 }
