@@ -1,14 +1,13 @@
 // whole_file.h - reading files: all of one in memory, or a file read piece by piece.
 //
-// Loaders that scan a large text (the OBJ reader) get all of its bytes at once
-// in a WholeFile, and the length in memory is the hard limit for every offset
-// the file itself declares. On Windows the file is mapped (Windows refuses to
-// shorten a mapped file). Elsewhere it is read whole: another process may
-// shorten a file while it is mapped, and a page past the new end then ends the
-// process with SIGBUS; read, a file cut short under the reader is simply a
-// short file. The picture reader takes only the pieces it needs, each straight
-// into the place where it is used, through an InputFile: a file cut short under
-// it reads as short there too.
+// The loaders read through an InputFile: the picture reader takes the header
+// and then a few pixel rows at a time, the OBJ reader pieces of whole lines,
+// each into a small buffer that stays in the cache, so no file is ever held
+// whole. A file cut short under the reader reads as a short file: the read
+// comes short, where a mapping's page past the new end would end the process
+// with SIGBUS. A WholeFile holds all of a file at once, for a reader that
+// wants every byte at hand (the MP3 decoder on Windows); on Windows it is a
+// mapping (Windows refuses to shorten a mapped file), elsewhere one read.
 //
 // Only regular files are taken: a named pipe, socket, device or folder is
 // refused without ever waiting on it. Paths are written with "\" or "/"
