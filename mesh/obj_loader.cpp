@@ -256,7 +256,7 @@ public:
     Pieces& operator=(const Pieces&) = delete;
 
     // The next piece in [begin(), end()), or false after the last. False at
-    // once, with short() true, when the file ends before `to`.
+    // once, with cutShort() true, when the file ends before `to`.
     bool next();
     const char* begin() const { return buffer_; }
     const char* end() const { return buffer_ + length_; }
