@@ -4,10 +4,11 @@
 // and returns it as tightly packed 24-bit RGB rows, bottom row first. It reads
 // the header and colour table, then uncompressed pixel rows a few at a time
 // into a small buffer that their conversion empties straight into the output;
-// only run-length data (and, on Windows, data for GDI) is read in one piece. Every failure shows one message
-// box (caption "Error") through the platform layer and returns null; nothing ever reads outside the file.
-// `loadTexture` turns a picture into a linear-filtered GL texture, and `EnvironmentCubeMap` loads the six
-// sky-box faces into the default cube map.
+// only run-length data (and, on Windows, data for GDI) is read in one piece.
+// Every failure shows one message box (caption "Error") through the platform
+// layer and returns null; nothing ever reads outside the file. `loadTexture`
+// turns a picture into a linear-filtered GL texture, and `EnvironmentCubeMap`
+// loads the six sky-box faces into the default cube map.
 //
 // Inside the loader, `readDib` checks the file's structure against its length
 // and turns its header into the 40-byte info form with a 4-byte colour table

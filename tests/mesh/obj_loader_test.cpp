@@ -68,8 +68,7 @@ std::vector<float> corner(const Loaded& m, int triangle, int c) {
 }
 
 std::string replaceAll(std::string s, const std::string& from, const std::string& to) {
-    for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
-        s.replace(at, from.size(), to);
+    for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
     return s;
 }
 
@@ -152,54 +151,18 @@ TEST(ObjLoader, OtherLinesAreNeitherCountedNorRead) {
 // Plain decimals take a short cut past the general parser; both must give
 // the float that scanf's %e gives, bit for bit.
 TEST(ObjLoader, NumbersReadAsScanfReadsThem) {
-    std::vector<std::string> texts = {"0",
-                                      "-0",
-                                      "1",
-                                      "+3",
-                                      "-2.5",
-                                      "1e3",
-                                      "1.5E-3",
-                                      ".5",
-                                      "5.",
-                                      "-.75e+2",
-                                      "3.4028235e38",
-                                      "3.5e38",
-                                      "1e39",
-                                      "-1e39",
-                                      "1.17549435e-38",
-                                      "1.4e-45",
-                                      "7e-46",
-                                      "1e-50",
-                                      "0x1p3",
-                                      "-0x1.8p-1",
-                                      "0x",
-                                      "inf",
-                                      "-Infinity",
-                                      "nan",
-                                      "0.1000000000000000055511151231257827",
-                                      "16777217",
-                                      "2.5abc",
-                                      "1e",
-                                      "123456789012345678901234567890",
-                                      "00000000000000000000000000000000000000001.5",
-                                      "1,5",
-                                      "1.5.5",
-                                      "-5-",
-                                      "--5",
-                                      "5e",
-                                      "12345678.5",
-                                      "1.12345678",
-                                      "\t7",
-                                      " 7",
-                                      "7\t8",
-                                      "-0.0000001"};
+    std::vector<std::string> texts = {
+        "0", "-0", "1", "+3", "-2.5", "1e3", "1.5E-3", ".5", "5.", "-.75e+2", "3.4028235e38", "3.5e38",
+        "1e39", "-1e39", "1.17549435e-38", "1.4e-45", "7e-46", "1e-50", "0x1p3", "-0x1.8p-1", "0x", "inf",
+        "-Infinity", "nan", "0.1000000000000000055511151231257827", "16777217", "2.5abc", "1e",
+        "123456789012345678901234567890", "00000000000000000000000000000000000000001.5", "1,5", "1.5.5",
+        "-5-", "--5", "5e", "12345678.5", "1.12345678", "\t7", " 7", "7\t8", "-0.0000001"};
     std::mt19937 random(99);
     char number[64];
     for (int i = 0; i < 40000; ++i) {
         const double magnitude =
             std::ldexp(static_cast<double>(random()) / 4294967296.0, static_cast<int>(random() % 40) - 20);
-        std::snprintf(number, sizeof number, "%s%.*f", i % 2 ? "-" : "", static_cast<int>(random() % 12),
-                      magnitude);
+        std::snprintf(number, sizeof number, "%s%.*f", i % 2 ? "-" : "", static_cast<int>(random() % 12), magnitude);
         texts.push_back(number);
     }
     // As exporters write them: six significant digits, small ones with an exponent.
@@ -231,10 +194,9 @@ TEST(ObjLoader, NumbersReadAsScanfReadsThem) {
 // The trace's fast formatting must print exactly what printf(" %f | ") prints.
 TEST(ObjLoader, TraceTextEqualsPrintf) {
     std::mt19937 random(20240611);
-    std::vector<float> values = {
-        0.0f,    -0.0f,      0.0078125f,   -0.0078125f, 0.5e-6f,       4.76837158203125e-7f,
-        1.5e-7f, -1e-9f,     999999.9999f, 1e12f,       3.4028235e38f, -3.4028235e38f,
-        1e-45f,  8388608.5f, 0.0000005f,   2.5e-6f,     123.4565f};
+    std::vector<float> values = {0.0f, -0.0f, 0.0078125f, -0.0078125f, 0.5e-6f, 4.76837158203125e-7f,
+                                 1.5e-7f, -1e-9f, 999999.9999f, 1e12f, 3.4028235e38f, -3.4028235e38f,
+                                 1e-45f, 8388608.5f, 0.0000005f, 2.5e-6f, 123.4565f};
     // Where the printed form changes: the half-millionth that rounds to 0 or up,
     // each decade of the whole part, and the last value below 10^8 (the largest
     // written without the library) beside 10^8 itself.
@@ -261,8 +223,7 @@ TEST(ObjLoader, TraceTextEqualsPrintf) {
     std::string expected;
     size_t faces = 0;
     const auto face = [&](size_t p, size_t t, size_t n) {
-        obj +=
-            "f " + std::to_string(p) + "/" + std::to_string(t) + "/" + std::to_string(n) + " 1/1/1 1/1/1\n";
+        obj += "f " + std::to_string(p) + "/" + std::to_string(t) + "/" + std::to_string(n) + " 1/1/1 1/1/1\n";
         for (size_t k : {p, t, n}) {
             std::snprintf(number, sizeof number, " %f | ", static_cast<double>(values[k - 1]));
             expected += number;
@@ -315,11 +276,8 @@ TEST(ObjLoaderHostile, OnlyRegularFilesAreOpened) {
     const struct {
         const char* what;
         std::string path;
-    } rows[] = {{"named pipe", pipePath},
-                {"socket", socketPath},
-                {"folder", dir},
-                {"null device", "/dev/null"},
-                {"zero device", "/dev/zero"}};
+    } rows[] = {{"named pipe", pipePath}, {"socket", socketPath}, {"folder", dir},
+                {"null device", "/dev/null"}, {"zero device", "/dev/zero"}};
     for (const auto& row : rows) {
         float sentinel = 0.0f;
         float* vertices = &sentinel;
@@ -348,23 +306,13 @@ TEST(ObjLoaderHostile, OnlyRegularFilesAreOpened) {
 TEST(ObjLoaderHostile, BadFacesBecomeEmptyTriangles) {
     const std::string records = "v 1 2 3\nv 4 5 6\nvt 0.5 0.5\nvn 0 0 1\n";
     const char* faces[] = {
-        "f 0/1/1 1/1/1 2/1/1",
-        "f -1/1/1 1/1/1 2/1/1",
-        "f 3/1/1 1/1/1 2/1/1",
-        "f 1/2/1 1/1/1 2/1/1",
-        "f 1/1/2 1/1/1 2/1/1",
-        "f 1/1/1 1/1/1",
-        "f 1//1 2//1 1//1",
-        "f 1 2 1",
-        "f",
-        "foo",
-        "f 1/1/1 2/1/1 99999999999/1/1",
+        "f 0/1/1 1/1/1 2/1/1",   "f -1/1/1 1/1/1 2/1/1", "f 3/1/1 1/1/1 2/1/1",   "f 1/2/1 1/1/1 2/1/1",
+        "f 1/1/2 1/1/1 2/1/1",   "f 1/1/1 1/1/1",        "f 1//1 2//1 1//1",      "f 1 2 1",
+        "f",                     "foo",                  "f 1/1/1 2/1/1 99999999999/1/1",
         "f 1/1/1 2/1/1 1/1/999999999999999999999999999999999999",
-        "f 1/1/1 2/1/1 12345678/1/1",
-        "f 1/1/1 2/1/1 1/1/1000000000",
+        "f 1/1/1 2/1/1 12345678/1/1",                    "f 1/1/1 2/1/1 1/1/1000000000",
         "f 1/1/1 2/1/1 1.1/1",
-        "f 1/1/1 2/1/1 2/1/",
-        "f 1/ 1/1 2/1/1 1/1/1 x",  // %d skips the blank after '/'
+        "f 1/1/1 2/1/1 2/1/",    "f 1/ 1/1 2/1/1 1/1/1 x",  // %d skips the blank after '/'
     };
     // Long lines after the faces let the loader take its short cuts for them.
     for (const std::string& tail : {std::string(), "# " + std::string(200, '-') + "\n"}) {
@@ -397,10 +345,11 @@ TEST(ObjLoaderHostile, TruncatedRecordsReadWhatIsThere) {
 TEST(ObjLoaderHostile, LongLinesAreReadWhole) {
     const std::string padding(300000, ' ');  // lines longer than the loader's buffer
     const std::string digits(5000, '7');
-    const Loaded m =
-        load("v" + padding + "1" + padding + "2 3" + padding + "\n" + "v 0." + digits + " " + digits +
-             " 1\n" + "vt 0.5 0.5 " + digits + "\nvn 0 0 1\n" + "f" + padding + "1/1/1 2/1/1 1/1/1" +
-             padding + "\n" + "f 2/1/1 1/1/1 " + std::string(300, '0') + "1/1/1\n");
+    const Loaded m = load("v" + padding + "1" + padding + "2 3" + padding + "\n" +
+                          "v 0." + digits + " " + digits + " 1\n" +
+                          "vt 0.5 0.5 " + digits + "\nvn 0 0 1\n" +
+                          "f" + padding + "1/1/1 2/1/1 1/1/1" + padding + "\n" +
+                          "f 2/1/1 1/1/1 " + std::string(300, '0') + "1/1/1\n");
     ASSERT_EQ(m.count, 2);
     EXPECT_EQ(corner(m, 0, 0), (std::vector<float>{1, 2, 3, 0, 0, 1, 0.5f, 0.5f}));
     EXPECT_EQ(corner(m, 0, 1)[0], std::strtof(("0." + digits).c_str(), nullptr));
@@ -445,7 +394,8 @@ TEST(ObjLoaderHostile, BinaryJunkNeverBreaksTheCount) {
             junk += round % 2 ? static_cast<char>(random()) : alphabet[random() % alphabet.size()];
         }
         size_t faces = 0;
-        for (size_t i = 0; i < junk.size(); ++i) faces += junk[i] == 'f' && (i == 0 || junk[i - 1] == '\n');
+        for (size_t i = 0; i < junk.size(); ++i)
+            faces += junk[i] == 'f' && (i == 0 || junk[i - 1] == '\n');
         const Loaded m = load(junk);
         ASSERT_EQ(m.count, static_cast<int32_t>(faces)) << "round " << round;
         ASSERT_EQ(lineCount(m.trace), faces);
