@@ -1,6 +1,7 @@
 // contrail_bench_show: the show's set-up and every one of its frames, timed offscreen.
 //
-// The demo's own initScene and drawScene run in an offscreen 640x480 context
+// The demo's own initScene and drawScene run, in a process set up as the demo
+// sets itself up (plat::tuneAllocator), in an offscreen 640x480 context
 // (Mesa llvmpipe) on the capture's fixed-rate clock: frame n shows music
 // position n * 1000 / fps ms. Nothing is written to disk and the mesh trace
 // goes to /dev/null. A frame is drawScene() plus glFinish(); before each one
@@ -261,6 +262,7 @@ void printAllocations(const std::vector<PhaseRecord>& phases) {
 
 int main(int argc, char** argv) {
     const Options o = parseOptions(argc, argv);
+    plat::tuneAllocator();  // as the demo sets itself up
     if (chdir(o.data.c_str()) != 0) {
         std::fprintf(stderr, "contrail_bench_show: no data folder at %s (see --data)\n", o.data.c_str());
         return 1;

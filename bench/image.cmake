@@ -1,2 +1,7 @@
 add_executable(contrail_bench_image ${CMAKE_CURRENT_LIST_DIR}/bench_image.cpp)
 target_link_libraries(contrail_bench_image PRIVATE contrail_image contrail_platform_testing benchmark::benchmark)
+target_include_directories(contrail_bench_image PRIVATE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(contrail_bench_image PRIVATE CONTRAIL_DATA_DIR="${PROJECT_BINARY_DIR}/data")
+if(CONTRAIL_DATA)
+  add_dependencies(contrail_bench_image contrail_data)
+endif()

@@ -1,7 +1,7 @@
 // cube_map.cpp - the sky box's six faces as one environment cube-map texture.
 #include "image/image.h"
 
-#include "platform/mapped_file.h"
+#include "platform/whole_file.h"
 #include "show/show.h"
 
 #include "platform/gl.h"

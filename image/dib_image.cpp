@@ -2,7 +2,7 @@
 #include "image/image.h"
 
 #include "platform/dib.h"
-#include "platform/mapped_file.h"
+#include "platform/whole_file.h"
 #include "platform/platform.h"
 
 #include <cstdio>
@@ -51,35 +51,6 @@ bool dataCanFill(const DibHeader& header, int64_t rows, size_t bitsLength) {
     return stride * uint64_t(rows) <= bitsLength;
 }
 
-ImageRGB* loadMapped(const plat::MappedFile& file) {
-    DibSource source;
-    const char* failure = readDib(file.data(), file.size(), &source);
-    if (failure) {
-        showError(failure);
-        return nullptr;
-    }
-    const DibHeader header = *source.info;
-    const int64_t rows = rowCount(header);  // readDib has checked width * rows against the data
-    auto* pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(header.width * rows * 3)));
-    ImageRGB* record = nullptr;
-    if (!pixels) {
-        failure = kOutOfMemory;
-    } else {
-        failure = convert(source, pixels);
-        if (!failure && !(record = static_cast<ImageRGB*>(std::malloc(sizeof(ImageRGB))))) failure = kOutOfMemory;
-    }
-    if (failure) showError(failure);
-    std::free(source.info);
-    if (!record) {
-        std::free(pixels);
-        return nullptr;
-    }
-    record->width = header.width;
-    record->height = static_cast<int32_t>(rows);
-    record->pixels = pixels;
-    return record;
-}
-
 }  // namespace
 
 bool dibFileMissing(const char* path) {
@@ -107,9 +78,21 @@ uint16_t dibColorCount(uint32_t headerSize, uint16_t bitCount, uint32_t colorsUs
     }
 }
 
-const char* readDib(const uint8_t* file, size_t length, DibSource* source) {
+namespace {
+
+// Marks a head too short for its colour table (parseDib).
+const char kNeedMore[] = "";
+
+// readDib on a file of `length` bytes of which the first `available` are in
+// `file`, at least min(length, kHeadBytes) of them. Every check is against
+// `length`, so the result is readDib's on the whole file, except that it
+// returns kNeedMore with the bytes it needs in `needed` when the colour table
+// runs past `available`. `bitsAt` gets the offset of the pixel data.
+const char* parseDib(const uint8_t* file, size_t available, size_t length, DibSource* source,
+                     size_t* bitsAtOut, size_t* needed) {
     *source = DibSource{};
-    // Every offset below is checked against `length` before it is read.
+    // Every offset below is checked against `length` before it is read; the
+    // head holds every byte up to the colour table whenever the file does.
     size_t headerAt = 0;
     size_t bitsAt = 0;
     const bool fileHeader = length >= 2 && file[0] == 'B' && file[1] == 'M';
@@ -161,11 +144,14 @@ const char* readDib(const uint8_t* file, size_t length, DibSource* source) {
     }
     if (header.imageSize == 0) {
         // Rows rounded up to whole bytes, not to 4-byte multiples.
-        const uint64_t size = (uint64_t{header.bitCount} * uint64_t(header.width) + 7) / 8 *
-                              uint64_t(rows);
+        const uint64_t size = (uint64_t{header.bitCount} * uint64_t(header.width) + 7) / 8 * uint64_t(rows);
         header.imageSize = size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
     }
     if (header.colorsUsed == 0) header.colorsUsed = count;
+    if (tableAt + count * entrySize > available) {
+        *needed = tableAt + count * entrySize;
+        return kNeedMore;
+    }
 
     auto* info = static_cast<DibHeader*>(std::malloc(sizeof(DibHeader) + 4 * size_t{count}));
     if (!info) return kOutOfMemory;
@@ -184,18 +170,161 @@ const char* readDib(const uint8_t* file, size_t length, DibSource* source) {
     }
     source->info = info;
     source->colorCount = count;
-    source->bits = file + bitsAt;
+    source->bits = bitsAt < available ? file + bitsAt : nullptr;
     source->bitsLength = length - bitsAt;
+    *bitsAtOut = bitsAt;
     return nullptr;
 }
 
-ImageRGB* loadDibImage(const char* path) {
-    {
-        const plat::MappedFile file(path, kMaxDibFileBytes);
-        if (file.ok()) return loadMapped(file);
+}  // namespace
+
+const char* readDib(const uint8_t* file, size_t length, DibSource* source) {
+    size_t bitsAt = 0, needed = 0;
+    const char* failure = parseDib(file, length, length, source, &bitsAt, &needed);
+    source->bits = failure ? nullptr : file + bitsAt;
+    return failure;
+}
+
+namespace {
+
+// The first read: any header and colour table of up to 1,010 entries.
+constexpr size_t kHeadBytes = 4096;
+// Uncompressed rows are read this many bytes at a time (one row at the least):
+// small enough to stay in the cache for their conversion, and a heap block of
+// its own size every time, never a fresh mapping (see tuneAllocator).
+constexpr size_t kRowBytes = 64 * 1024;
+
+// The file as the loader has it: what was read of its head, and its length,
+// which shrinks when a read comes short (a file cut short since it was opened).
+struct Head {
+    uint8_t* bytes;
+    size_t available;
+    size_t length;
+};
+
+// parseDib again on a file found shorter than it was: the failure a file of
+// that length gives.
+const char* failureWhenShort(const Head& head, size_t length) {
+    DibSource source;
+    size_t bitsAt = 0, needed = 0;
+    const char* failure = parseDib(head.bytes, head.available < length ? head.available : length, length,
+                                   &source, &bitsAt, &needed);
+    std::free(source.info);
+    return failure && failure != kNeedMore ? failure : kConversionError;
+}
+
+// Uncompressed rows, a few at a time, converted from the row buffer into `pixels`.
+const char* readRows(plat::InputFile& file, const Head& head, const DibSource& source, size_t bitsAt,
+                     uint8_t* pixels) {
+    const DibHeader& header = *source.info;
+    const size_t stride = static_cast<size_t>(dibRowStride(header));
+    const int64_t rows = rowCount(header);
+    const int64_t batch = stride < kRowBytes ? static_cast<int64_t>(kRowBytes / stride) : 1;
+    auto* buffer = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(batch) * stride));
+    if (!buffer) return kOutOfMemory;
+    const char* failure = nullptr;
+    for (int64_t r = 0; r < rows; r += batch) {
+        const int64_t count = rows - r < batch ? rows - r : batch;
+        const size_t at = bitsAt + static_cast<size_t>(r) * stride,
+                     want = static_cast<size_t>(count) * stride;
+        const size_t got = file.read(at, buffer, want);
+        if (got < want) {
+            failure = failureWhenShort(head, at + got);
+            break;
+        }
+        convertDibRows(source, buffer, r, count, pixels);
     }
-    char text[256];
-    std::snprintf(text, sizeof text, "Failed to open DIB file %s.\n", path ? path : "");
-    showError(text);
-    return nullptr;
+    std::free(buffer);
+    return failure;
+}
+
+// The rest of the file in one piece, then the whole conversion (run-length
+// data, data the conversion refuses, and data for a system DIB engine).
+const char* readRest(plat::InputFile& file, const Head& head, DibSource source, size_t bitsAt,
+                     uint8_t* pixels) {
+    const size_t want = head.length - bitsAt;
+    auto* bits = static_cast<uint8_t*>(std::malloc(want ? want : 1));
+    if (!bits) return kOutOfMemory;
+    const size_t got = file.read(bitsAt, bits, want);
+    const char* failure = nullptr;
+    if (got < want) {
+        // A shorter run-length file may still be whole; then it converts as it is.
+        DibSource shorter;
+        size_t shorterBitsAt = 0, needed = 0;
+        failure = parseDib(head.bytes, head.available < bitsAt + got ? head.available : bitsAt + got,
+                           bitsAt + got, &shorter, &shorterBitsAt, &needed);
+        std::free(shorter.info);
+        if (failure == kNeedMore) failure = kConversionError;
+    }
+    if (!failure) {
+        source.bits = bits;
+        source.bitsLength = got;
+        failure = convert(source, pixels);
+    }
+    std::free(bits);
+    return failure;
+}
+
+}  // namespace
+
+ImageRGB* loadDibImage(const char* path) {
+    plat::InputFile file(path);
+    uint8_t first[kHeadBytes];
+    Head head{first, 0, file.size() < kMaxDibFileBytes ? static_cast<size_t>(file.size()) : kMaxDibFileBytes};
+    if (head.length > 0) {
+        const size_t want = head.length < kHeadBytes ? head.length : kHeadBytes;
+        head.available = file.read(0, first, want);
+        if (head.available < want) head.length = head.available;
+    }
+    if (head.length == 0) {
+        char text[256];
+        std::snprintf(text, sizeof text, "Failed to open DIB file %s.\n", path ? path : "");
+        showError(text);
+        return nullptr;
+    }
+
+    DibSource source;
+    size_t bitsAt = 0, needed = 0;
+    uint8_t* longHead = nullptr;
+    const char* failure;
+    while ((failure = parseDib(head.bytes, head.available, head.length, &source, &bitsAt, &needed)) ==
+           kNeedMore) {
+        // A long colour table: the head again, up to its end.
+        auto* grown = static_cast<uint8_t*>(std::realloc(longHead, needed));
+        if (!grown) {
+            failure = kOutOfMemory;
+            break;
+        }
+        if (!longHead) std::memcpy(grown, first, head.available);
+        longHead = grown;
+        head.bytes = grown;
+        head.available += file.read(head.available, grown + head.available, needed - head.available);
+        if (head.available < needed) head.length = head.available;
+    }
+    ImageRGB* record = nullptr;
+    uint8_t* pixels = nullptr;
+    if (!failure) {
+        const DibHeader header = *source.info;
+        const int64_t rows = rowCount(header);  // parseDib has checked width * rows against the data
+        pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(header.width * rows * 3)));
+        if (!pixels) {
+            failure = kOutOfMemory;
+        } else {
+            failure = dibRowStride(header) != 0 && !plat::systemDibConversion()
+                          ? readRows(file, head, source, bitsAt, pixels)
+                          : readRest(file, head, source, bitsAt, pixels);
+        }
+        if (!failure && !(record = static_cast<ImageRGB*>(std::malloc(sizeof(ImageRGB)))))
+            failure = kOutOfMemory;
+        if (record) {
+            record->width = header.width;
+            record->height = static_cast<int32_t>(rows);
+            record->pixels = pixels;
+        }
+    }
+    if (failure) showError(failure);
+    std::free(source.info);
+    std::free(longHead);
+    if (!record) std::free(pixels);
+    return record;
 }

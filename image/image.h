@@ -1,11 +1,14 @@
 // image.h - pictures and textures.
 //
 // `loadDibImage` reads a BMP file (or a packed DIB without the file header)
-// through a read-only mapping and returns it as tightly packed 24-bit RGB rows,
-// bottom row first. Every failure shows one message box (caption "Error")
-// through the platform layer and returns null; nothing ever reads outside the
-// file. `loadTexture` turns a picture into a linear-filtered GL texture, and
-// `EnvironmentCubeMap` loads the six sky-box faces into the default cube map.
+// and returns it as tightly packed 24-bit RGB rows, bottom row first. It reads
+// the header and colour table, then uncompressed pixel rows a few at a time
+// into a small buffer that their conversion empties straight into the output;
+// only run-length data (and, on Windows, data for GDI) is read in one piece.
+// Every failure shows one message box (caption "Error") through the platform
+// layer and returns null; nothing ever reads outside the file. `loadTexture`
+// turns a picture into a linear-filtered GL texture, and `EnvironmentCubeMap`
+// loads the six sky-box faces into the default cube map.
 //
 // Inside the loader, `readDib` checks the file's structure against its length
 // and turns its header into the 40-byte info form with a 4-byte colour table
@@ -112,3 +115,12 @@ const char* readDib(const uint8_t* file, size_t length, DibSource* source);
 // first, each pixel red, green, blue. False if the data is of a kind it does
 // not take or does not fit in `bitsLength`.
 bool convertDib(const DibSource& source, uint8_t* rgb);
+
+// The bytes of one stored row (padded to 4) of uncompressed data of a depth
+// convertDib takes, or 0 for any other data.
+uint64_t dibRowStride(const DibHeader& header);
+
+// Converts such data's stored rows [first, first + count), in file order, read
+// one after another from `rows`, into their places in `rgb`: the same bytes
+// convertDib writes for them. `source.bits` is not read.
+void convertDibRows(const DibSource& source, const uint8_t* rows, int64_t first, int64_t count, uint8_t* rgb);

@@ -1,7 +1,7 @@
 // texture.cpp - loadTexture: one BMP file as a linear-filtered GL texture.
 #include "image/image.h"
 
-#include "platform/mapped_file.h"
+#include "platform/whole_file.h"
 
 #include "platform/gl.h"
 

@@ -13,12 +13,16 @@
 
 #include "mesh/mesh.h"
 #include "mesh/obj_numbers.h"
-#include "platform/mapped_file.h"
+#include "platform/whole_file.h"
 
-// The file is read through a read-only mapping, never copied. One pass counts
-// the records of each kind, a second reads every vertex record into arrays of
-// exactly that size, and a third over the stretch from the first face line to
-// the last resolves the faces into the output and writes the trace.
+// The file is read in pieces of whole lines through one buffer that stays in
+// the cache, never whole. One pass reads every vertex record into arrays of
+// its kind and counts the faces, and a second over the stretch from the first
+// face line to the last resolves the faces into the output and writes the
+// trace. A file found shorter than it was (cut short while it is read) is
+// read again from the start as the shorter file it is now, as long as no face
+// has been resolved; after that, the faces it no longer holds become empty
+// triangles.
 //
 // Line starts are found 64 bytes at a time, apart from the parsing, so that
 // the work on one line does not wait for the end of the line before it. The
@@ -109,53 +113,90 @@ private:
     std::unique_ptr<char[]> buffer_;
 };
 
-// The records of one kind, in file order, in an array allocated once at its
-// final size.
+// The records of one kind, in file order, in an array that doubles as it
+// fills (a large one is a mapping of its own, which grows without a copy).
 class Records {
 public:
-    Records(size_t width, size_t count) : width_(width), count_(count), data_(allocate(width, count)) {}
+    explicit Records(size_t width) : width_(width) {}
     ~Records() { std::free(data_); }
     Records(const Records&) = delete;
     Records& operator=(const Records&) = delete;
 
-    // The next record's floats; as many calls as there are records.
-    float* next() { return data_ + width_ * filled_++; }
+    // The next record's floats.
+    float* next() {
+        if (count_ == capacity_) grow();
+        return data_ + width_ * count_++;
+    }
     size_t count() const { return count_; }
     const float* data() const { return data_; }
+    void clear() { count_ = 0; }
 
 private:
-    static float* allocate(size_t width, size_t count) {
+    void grow() {
+        const size_t capacity = capacity_ ? 2 * capacity_ : 4096;
         size_t bytes = 0;
-        if (!objnum::arrayBytes(count, width, sizeof(float), bytes) || bytes == SIZE_MAX)
+        if (capacity < capacity_ || !objnum::arrayBytes(capacity, width_, sizeof(float), bytes))
             throw std::bad_alloc();
-        float* const data = static_cast<float*>(std::malloc(bytes + 1));
+        auto* data = static_cast<float*>(std::realloc(data_, bytes));
         if (!data) throw std::bad_alloc();
-        return data;
+        data_ = data;
+        capacity_ = capacity;
     }
 
     const size_t width_;
-    const size_t count_;
-    float* const data_;
-    size_t filled_ = 0;
+    float* data_ = nullptr;
+    size_t count_ = 0, capacity_ = 0;
 };
 
-// Resolves the face lines that start in [from, to) into consecutive triangles
-// from `triangle` on, and traces each.
-void resolveFaces(const char* from, const char* to, const char* end, const Records& positions,
-                  const Records& normals, const Records& texCoords, float* triangle) {
+// Resolves face lines into consecutive triangles and traces each, piece by piece.
+class FaceResolver {
+public:
+    FaceResolver(const Records& positions, const Records& normals, const Records& texCoords, float* output)
+        : positionData_(positions.data()),
+          normalData_(normals.data()),
+          texCoordData_(texCoords.data()),
+          positionCount_(positions.count()),
+          normalCount_(normals.count()),
+          texCoordCount_(texCoords.count()),
+          triangle_(output),
+          cursor_(trace_.begin()) {}
+    ~FaceResolver() { trace_.flush(cursor_); }
+    FaceResolver(const FaceResolver&) = delete;
+    FaceResolver& operator=(const FaceResolver&) = delete;
+
+    // The face lines that start in [from, to), up to `left` of them; returns how many.
+    size_t run(const char* from, const char* to, const char* end, size_t left);
+
+private:
     // Kept in locals: the trace's byte stores could otherwise alias them.
-    const float* const positionData = positions.data();
-    const float* const normalData = normals.data();
-    const float* const texCoordData = texCoords.data();
-    const uint64_t positionCount = positions.count(), normalCount = normals.count();
-    const uint64_t texCoordCount = texCoords.count();
-    TraceBuffer trace;
-    char* cursor = trace.begin();
-    char* const full = trace.full();
-    size_t lastLength = 0;  // of the trace line just before `cursor`, 0 for none
-    uint64_t lastKey[3] = {};
-    for (LineStarts lines(from, to); const char* line = lines.next();) {
+    const float* const positionData_;
+    const float* const normalData_;
+    const float* const texCoordData_;
+    const uint64_t positionCount_, normalCount_, texCoordCount_;
+    float* triangle_;
+    TraceBuffer trace_;
+    char* cursor_;
+    size_t lastLength_ = 0;  // of the trace line just before `cursor_`, 0 for none
+    uint64_t lastKey_[3] = {};
+};
+
+size_t FaceResolver::run(const char* from, const char* to, const char* end, size_t left) {
+    const float* const positionData = positionData_;
+    const float* const normalData = normalData_;
+    const float* const texCoordData = texCoordData_;
+    const uint64_t positionCount = positionCount_, normalCount = normalCount_, texCoordCount = texCoordCount_;
+    float* triangle = triangle_;
+    char* cursor = cursor_;
+    char* const full = trace_.full();
+    size_t lastLength = lastLength_;
+    uint64_t lastKey[3];
+    std::memcpy(lastKey, lastKey_, sizeof lastKey);
+    size_t done = 0;
+    for (LineStarts lines(from, to); done < left;) {
+        const char* line = lines.next();
+        if (!line) break;
         if (*line != 'f') continue;
+        ++done;
         int64_t index[9];
         bool valid = objnum::readFaceQuickly(line, end, index);
         // 1-based indices, each of its own kind.
@@ -180,7 +221,7 @@ void resolveFaces(const char* from, const char* to, const char* end, const Recor
         }
         triangle += 24;
         if (cursor > full) {
-            cursor = trace.flush(cursor);
+            cursor = trace_.flush(cursor);
             lastLength = 0;
         }
         // Position x, texture u and normal z of the first corner. Faces often
@@ -200,55 +241,154 @@ void resolveFaces(const char* from, const char* to, const char* end, const Recor
         lastLength = static_cast<size_t>(cursor - lineStart);
         std::memcpy(lastKey, key, sizeof key);
     }
-    trace.flush(cursor);
+    triangle_ = triangle;
+    cursor_ = cursor;
+    lastLength_ = lastLength;
+    std::memcpy(lastKey_, lastKey, sizeof lastKey);
+    return done;
+}
+
+// The file from `from` to `to` in pieces of whole lines: each piece ends just
+// after its last line feed, or at `to`. A line longer than the buffer grows it.
+class Pieces {
+public:
+    Pieces(plat::InputFile& file, uint64_t from, uint64_t to, size_t capacity)
+        : file_(file), next_(from), to_(to), capacity_(capacity) {}
+    ~Pieces() { std::free(buffer_); }
+    Pieces(const Pieces&) = delete;
+    Pieces& operator=(const Pieces&) = delete;
+
+    // The next piece in [begin(), end()), or false after the last. False at
+    // once, with cutShort() true, when the file ends before `to`.
+    bool next();
+    const char* begin() const { return buffer_; }
+    const char* end() const { return buffer_ + length_; }
+    bool cutShort() const { return short_; }
+    // Where the file was found to end, when cutShort().
+    uint64_t shortAt() const { return next_; }
+
+private:
+    plat::InputFile& file_;
+    uint64_t next_;  // the first byte not yet read
+    const uint64_t to_;
+    size_t capacity_;
+    char* buffer_ = nullptr;
+    size_t length_ = 0;  // of the piece handed out
+    size_t held_ = 0;    // bytes in the buffer: the piece and what follows it
+    bool short_ = false;
+};
+
+bool Pieces::next() {
+    // The bytes after the last piece's last line feed move to the front.
+    if (held_ > length_) std::memmove(buffer_, buffer_ + length_, held_ - length_);
+    held_ -= length_;
+    length_ = 0;
+    for (;;) {
+        if (!buffer_ || held_ == capacity_) {
+            if (buffer_) capacity_ *= 2;
+            char* grown = static_cast<char*>(std::realloc(buffer_, capacity_));
+            if (!grown) throw std::bad_alloc();
+            buffer_ = grown;
+        }
+        const uint64_t rest = to_ - next_;
+        const size_t want = rest < capacity_ - held_ ? static_cast<size_t>(rest) : capacity_ - held_;
+        const size_t got = file_.read(next_, buffer_ + held_, want);
+        next_ += got;
+        held_ += got;
+        if (got < want) {
+            short_ = true;
+            return false;
+        }
+        if (next_ == to_) {
+            length_ = held_;
+            return length_ > 0;
+        }
+        for (size_t i = held_; i > 0; --i) {
+            if (buffer_[i - 1] == '\n') {
+                length_ = i;
+                return true;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Pieces of about this size: the pass over one stays in the cache.
+constexpr size_t kPieceBytes = 256 * 1024;
+
+// Where the face lines lie, and how many there are.
+struct Faces {
+    size_t count = 0;
+    uint64_t first = 0, lastEnd = 0;  // from the first face line to the end of the piece of the last
+};
+
+// The first pass over [0, length): the vertex records are read, the faces
+// counted. False when the file is shorter (`length` then says how long).
+bool readRecords(plat::InputFile& file, uint64_t& length, Records& positions, Records& normals,
+                 Records& texCoords, Faces& faces) {
+    Pieces pieces(file, 0, length, kPieceBytes);
+    uint64_t at = 0;  // of the piece in the file
+    while (pieces.next()) {
+        const char* const text = pieces.begin();
+        const char* const end = pieces.end();
+        for (LineStarts lines(text, end); const char* line = lines.next();) {
+            if (*line == 'v') {
+                if (end - line < 2) continue;
+                switch (line[1]) {
+                case ' ': objnum::readRealsQuickly(line + 1, end, positions.next(), 3); break;
+                case 'n': objnum::readRealsQuickly(line + 2, end, normals.next(), 3); break;
+                case 't': objnum::readRealsQuickly(line + 2, end, texCoords.next(), 2); break;
+                default: break;
+                }
+            } else if (*line == 'f') {
+                if (faces.count++ == 0) faces.first = at + static_cast<uint64_t>(line - text);
+                faces.lastEnd = at + static_cast<uint64_t>(end - text);
+            }
+        }
+        at += static_cast<uint64_t>(end - text);
+    }
+    if (!pieces.cutShort()) return true;
+    length = pieces.shortAt();
+    return false;
 }
 
 }  // namespace
 
 int32_t loadObjMesh(const char* fileName, float** outVertices) {
     if (!fileName) return -1;
-    const plat::MappedFile file(fileName);
+    plat::InputFile file(fileName);
     if (!file.opened()) return -1;
-    const char* const text = reinterpret_cast<const char*>(file.data());
-    const char* const end = text + file.size();
+    uint64_t length = file.size();
 
-    // First pass: the records of each kind are counted, so that every array
-    // is allocated once, at its final size.
-    size_t positionCount = 0, normalCount = 0, texCoordCount = 0, faceCount = 0;
-    const char *firstFace = end, *lastFace = end;
-    for (LineStarts lines(text, end); const char* line = lines.next();) {
-        if (*line == 'v') {
-            if (end - line < 2) continue;
-            positionCount += line[1] == ' ';
-            normalCount += line[1] == 'n';
-            texCoordCount += line[1] == 't';
-        } else if (*line == 'f') {
-            if (faceCount++ == 0) firstFace = line;
-            lastFace = line;
-        }
-    }
-
-    // Second pass: the vertex records are read.
-    Records positions(3, positionCount), normals(3, normalCount), texCoords(2, texCoordCount);
-    for (LineStarts lines(text, end); const char* line = lines.next();) {
-        if (*line != 'v' || end - line < 2) continue;
-        switch (line[1]) {
-        case ' ': objnum::readRealsQuickly(line + 1, end, positions.next(), 3); break;
-        case 'n': objnum::readRealsQuickly(line + 2, end, normals.next(), 3); break;
-        case 't': objnum::readRealsQuickly(line + 2, end, texCoords.next(), 2); break;
-        default: break;
-        }
+    // First pass: the vertex records are read and the faces counted. A file
+    // found shorter is read again.
+    Records positions(3), normals(3), texCoords(2);
+    Faces faces;
+    while (!readRecords(file, length, positions, normals, texCoords, faces)) {
+        positions.clear(), normals.clear(), texCoords.clear();
+        faces = Faces{};
     }
 
     // The count is returned as a signed 32-bit number, and the array must fit.
     size_t outputBytes = 0;
-    if (faceCount > INT32_MAX || !objnum::arrayBytes(faceCount, size_t{24}, sizeof(float), outputBytes))
+    if (faces.count > INT32_MAX || !objnum::arrayBytes(faces.count, size_t{24}, sizeof(float), outputBytes))
         throw std::bad_alloc();
     float* const output = static_cast<float*>(std::malloc(outputBytes ? outputBytes : 1));
     if (!output) throw std::bad_alloc();
     *outVertices = output;
 
-    // Third pass, over the lines from the first face to the last.
-    resolveFaces(firstFace, faceCount ? lastFace + 1 : firstFace, end, positions, normals, texCoords, output);
-    return static_cast<int32_t>(faceCount);
+    // Second pass, over the lines from the first face to the last.
+    size_t left = faces.count;
+    {
+        FaceResolver resolver(positions, normals, texCoords, output);
+        Pieces pieces(file, faces.first, faces.count ? faces.lastEnd : faces.first, kPieceBytes);
+        while (left > 0 && pieces.next())
+            left -= resolver.run(pieces.begin(), pieces.end(), pieces.end(), left);
+        // Faces the file no longer holds (cut short since they were counted).
+        if (left > 0) std::memset(output + 24 * (faces.count - left), 0, left * 24 * sizeof(float));
+    }
+    return static_cast<int32_t>(faces.count);
 }

@@ -71,10 +71,17 @@ void endProcess(int status) {
 
 void setEndProcessHook(EndProcessHook hook) { state.endHook = hook; }
 
+namespace {
+// A 512 x 512 RGB picture (768 KiB) stays below it, the GL driver's RGBA
+// copy of one (1 MiB and its header) above.
+constexpr int kHeapBlockLimit = 1024 * 1024;
+}  // namespace
+
 void tuneAllocator() {
 #if defined(__GLIBC__)
-    // Setting the threshold at all turns its dynamic rise off; 128 KiB is glibc's starting value.
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    // Setting the thresholds at all turns their dynamic rise off.
+    mallopt(M_MMAP_THRESHOLD, kHeapBlockLimit);
+    mallopt(M_TRIM_THRESHOLD, 2 * kHeapBlockLimit);
 #endif
 }
 

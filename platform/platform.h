@@ -164,8 +164,13 @@ void setEndProcessHook(EndProcessHook hook);  // null: std::exit again
 // threshold above it, so the later ones land in the heap, where the scene's
 // smaller long-lived objects settle among them and the freed space no longer
 // fits the next round: the heap grows with every toggle. Fixing the threshold
-// keeps blocks over 128 KiB in mappings of their own, returned to the system
-// when freed. A no-op where the C library has nothing to tune.
+// keeps blocks of 1 MiB and more (the driver's texture copies, large meshes)
+// in mappings of their own, returned to the system when freed. Smaller ones,
+// up to a 512 x 512 picture's pixel array, stay in the heap, whose top is kept
+// up to 2 MiB: the next picture reuses the memory of the one before, where a
+// fresh mapping would fault in every page again, which costs more than
+// reading and converting the picture. A no-op where the C library has nothing
+// to tune.
 void tuneAllocator();
 
 // Backends built into this program.

@@ -6,7 +6,7 @@
 //   delay and padding, so the first frame out is the first frame of music.
 // DEPENDENCIES: libmpg123, POSIX open/fstat.
 #include "platform/audio.h"
-#include "platform/mapped_file.h"
+#include "platform/whole_file.h"
 
 #include <fcntl.h>
 #include <mpg123.h>

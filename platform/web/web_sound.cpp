@@ -11,7 +11,7 @@
 // LIMITATIONS: nothing to mix offline (the browser mixes).
 // DEPENDENCIES: web_audio.js (linked with --js-library).
 #include "platform/audio.h"
-#include "platform/mapped_file.h"
+#include "platform/whole_file.h"
 #include "platform/web/web_sound.h"
 
 #include <memory>

@@ -10,9 +10,9 @@
 //   variable-bit-rate files need. Mono is doubled and other rates are brought
 //   to the mix rate by linear interpolation. A codec other than Wine's may
 //   delay its output differently; the length stays the same.
-// DEPENDENCIES: msacm32 (acmStreamOpen, acmStreamConvert), kernel32 file mapping.
+// DEPENDENCIES: msacm32 (acmStreamOpen, acmStreamConvert), kernel32 file mapping (WholeFile).
 #include "platform/audio.h"
-#include "platform/mapped_file.h"
+#include "platform/whole_file.h"
 
 #include <windows.h>
 #include <mmsystem.h>
@@ -84,7 +84,7 @@ size_t skipId3v2(const uint8_t* data, size_t size) {
 }  // namespace
 
 struct plat::Mp3Stream {
-    std::unique_ptr<MappedFile> file;
+    std::unique_ptr<WholeFile> file;
     size_t at = 0, end = 0;  // next frame, end of the audio frames
     FrameInfo first;
     HACMSTREAM acm = nullptr;
@@ -169,7 +169,7 @@ void closeStream(Mp3Stream* s) { delete s; }
 Mp3Stream* openStream(const char* path, int rate, std::string* why) {
     auto s = std::make_unique<Mp3Stream>();
     s->rate = rate;
-    s->file = std::make_unique<MappedFile>(path);
+    s->file = std::make_unique<WholeFile>(path);
     if (!s->file->ok()) {
         if (why) *why = "cannot open it (missing, empty or not a file on disk)";
         return nullptr;

@@ -6,7 +6,7 @@
 #include "demo/demo.h"
 
 #include "platform/audio.h"
-#include "platform/mapped_file.h"
+#include "platform/whole_file.h"
 #include "platform/offscreen/offscreen_gl.h"
 #include "platform/platform.h"
 #include "platform/scripted/scripted_platform.h"

@@ -1,4 +1,4 @@
-// The whole BMP loader, file mapping and message boxes included, on a scratch file.
+// The whole BMP loader, file reading and message boxes included, on a scratch file.
 #include "fuzz_support.h"
 #include "image/image.h"
 

@@ -1,7 +1,7 @@
 // dib_image_test.cpp - the BMP loader against hand-made files, good and broken.
 #include "image/image.h"
 
-#include "platform/mapped_file.h"
+#include "platform/whole_file.h"
 #include "tests/image/bmp_files.h"
 
 #include <climits>
@@ -97,6 +97,8 @@ TEST_F(DibLoader, EveryLayoutGivesItsPictureUpright) {
         {40, 3, 24, 40, 0, 0, true},      // 24-bit rows long enough for every row converter
         {33001, 2, 4, 12, 0, 16, true},   // core header: 16-bit width past 32767
         {3, 3, 8, 12, 0, 256, false},     {6, 2, 8, 40, 0, 256, false},  // packed: data at 40 + 1024
+        {9, 2, 8, 40, 3000, 3000, true},  // a colour table longer than the loader's first read
+        {1001, 70, 8, 40, 0, 256, true},  // padded rows, more than one buffer of them
     };
     unsigned seed = 1;
     for (const Case& c : cases) {
@@ -332,9 +334,9 @@ TEST_F(DibLoader, FilesCutShortWhileOpenReadAsShortFiles) {
         SCOPED_TRACE(length);
         cutTo = length;
         plat::resetScript();
-        plat::MappedFile::setOpenedHook([](const char* path) { std::filesystem::resize_file(path, cutTo); });
+        plat::setFileOpenedHook([](const char* path) { std::filesystem::resize_file(path, cutTo); });
         const bool cutLoads = load(file).ok;
-        plat::MappedFile::setOpenedHook(nullptr);
+        plat::setFileOpenedHook(nullptr);
         const std::vector<plat::RecordedBox> cutBoxes = boxes();
         plat::resetScript();
         EXPECT_EQ(cutLoads, load(Bytes(file.begin(), file.begin() + std::ptrdiff_t(length))).ok);

@@ -1,7 +1,7 @@
 // The command line, and the folders the capture reads from and writes into.
 #include "tools/capture/capture.h"
 
-#include "platform/mapped_file.h"
+#include "platform/whole_file.h"
 #include "tools/common/files.h"
 
 #include <unistd.h>
