@@ -15,7 +15,8 @@
 //   program falls back on another output (plat::fallbackAudioOutput). Any
 //   failed call while playing (AUDCLNT_E_DEVICE_INVALIDATED when the device
 //   is removed or its server goes away), or a position that stands still for
-//   2 s, ends the output and tells the sink the device is lost.
+//   1 s once it has moved (5 s before), ends the output and tells the sink
+//   the device is lost.
 // DEPENDENCIES: ole32 (COM, on the output's thread only), mmdevapi through
 //   COM; avrt (MMCSS "Pro Audio" priority) loaded at run time where present;
 //   kernel32 events and the performance counter.
@@ -36,10 +37,11 @@ namespace plat {
 namespace {
 
 constexpr int64_t kNanos = 1000000000;
-constexpr DWORD kReadEveryMs = 3;                 // position readings between the device's events
-constexpr int64_t kLineNanos = 250000000;         // readings the line goes through
-constexpr int64_t kOffLineNanos = 20000000;       // a reading this far off the line starts a new one
-constexpr int64_t kStandstillNanos = 2 * kNanos;  // a position that stands still this long: lost
+constexpr DWORD kReadEveryMs = 3;             // position readings between the device's events
+constexpr int64_t kLineNanos = 250000000;     // readings the line goes through
+constexpr int64_t kOffLineNanos = 20000000;   // a reading this far off the line starts a new one
+constexpr int64_t kStandstillNanos = kNanos;  // a position that stands still this long: lost
+constexpr int64_t kWakeNanos = 5 * kNanos;    // the same before it first moves (a device waking up)
 constexpr int kMaxReadings = 256;
 
 int64_t nanosNow() {
@@ -237,7 +239,7 @@ std::string play(Stream& s) {
     const AudioSink& sink = state.sink;
     HeardLine heard(state.rate);
     int64_t written = s.bufferFrames;
-    int64_t lastFrames = -1, movedAt = nanosNow();
+    int64_t lastFrames = 0, movedAt = nanosNow();
     HANDLE waits[2] = {state.stop, s.ready};
     for (;;) {
         const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kReadEveryMs);
@@ -266,7 +268,7 @@ std::string play(Stream& s) {
         if (frames != lastFrames) {
             lastFrames = frames;
             movedAt = now;
-        } else if (now - movedAt > kStandstillNanos) {
+        } else if (now - movedAt > (frames > 0 ? kStandstillNanos : kWakeNanos)) {
             return "the device has stopped playing";
         }
         sink.queued(sink.user, written - std::clamp<int64_t>(heard.at(now), 0, written));

@@ -15,8 +15,8 @@
 //   device (no sound card, as under Wine on a server) waveOutOpen fails and
 //   the sound layer keeps time on the monotonic clock. A failed waveOut call
 //   while playing, a device that hands back buffers it has not played, or a
-//   position that stands still for 2 s ends the output and tells the sink
-//   the device is lost.
+//   position that stands still for 1 s once it has moved (5 s before) ends
+//   the output and tells the sink the device is lost.
 // DEPENDENCIES: winmm (waveOutOpen, waveOutWrite, waveOutGetPosition), kernel32 events.
 #include "platform/audio.h"
 
@@ -36,7 +36,8 @@ namespace {
 constexpr int kBuffers = 4;
 constexpr int kBufferMs = 20;
 constexpr DWORD kPollMs = 4;
-constexpr int64_t kStandstillNanos = 2000000000;  // a position that stands still this long: lost
+constexpr int64_t kStandstillNanos = 1000000000;  // a position that stands still this long: lost
+constexpr int64_t kWakeNanos = 5000000000;        // the same before it first moves (a device waking up)
 
 struct State {
     HWAVEOUT device = nullptr;
@@ -120,6 +121,7 @@ std::string play() {
     HeardPosition heard(state.rate);
     int64_t written = 0;  // frames handed to the device
     int64_t polled = 0, movedAt = nanosNow();
+    bool moved = false;
     const int64_t buffered = static_cast<int64_t>(state.headers[0].dwBufferLength / 4) * kBuffers;
     state.sink.queued(state.sink.user, 0);
     while (!state.stop.load(std::memory_order_acquire)) {
@@ -136,10 +138,12 @@ std::string play() {
         const MMRESULT result = devicePosition(&position);
         if (result != MMSYSERR_NOERROR) return errorText("waveOutGetPosition", result);
         const int64_t now = nanosNow();
-        if (heard.poll(position, polled, now))
+        if (heard.poll(position, polled, now)) {
             movedAt = now;
-        else if (now - movedAt > kStandstillNanos)
+            moved = true;
+        } else if (now - movedAt > (moved ? kStandstillNanos : kWakeNanos)) {
             return "the device has stopped playing";
+        }
         polled = now;
         const int64_t at = heard.at(nanosNow());
         // Buffers back faster than the position moves: the device drops them unplayed.
