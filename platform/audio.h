@@ -116,6 +116,7 @@ const AudioOutputApi* fallbackAudioOutput(const AudioOutputApi* first, const Aud
 const AudioOutputApi* sdl2AudioOutput();
 const AudioOutputApi* pulseAudioOutput();
 const Mp3DecoderApi* mpg123Decoder();
+const AudioOutputApi* wasapiAudioOutput();
 const AudioOutputApi* waveOutAudioOutput();
 const Mp3DecoderApi* acmDecoder();
 const StreamEngineApi* webStreamEngine();

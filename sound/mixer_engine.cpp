@@ -200,6 +200,17 @@ void deviceQueued(void* user, int64_t frames) {
     for (int k = 0; k < l.activeCount; ++k) l.active[k]->clock.heard(frames, now);
 }
 
+// The device is gone for good: each clock runs on in real time from where it is.
+void deviceLost(void* user, const char* why) {
+    Library& l = *static_cast<Library*>(user);
+    say(std::string(why) + "; the clock runs on in silence");
+    const int64_t now = snd::steadyNanos();
+    for (int k = 0; k < l.activeCount; ++k) {
+        snd::PlayClock& clock = l.active[k]->clock;
+        clock.startWall(now - clock.positionFrames(now) * 1000000000 / clock.rate());
+    }
+}
+
 void closeDevice(Library& l) {
     if (l.device) plat::audioOutput().close();  // waits for the device thread
     l.device = false;
@@ -325,7 +336,8 @@ void start(int rate, int channels, bool withOutput) {
 
     if (!withOutput) return;
     l.tellsQueued = false;
-    const std::string why = plat::audioOutput().open(l.rate, {deviceFill, deviceConsumed, &l, deviceQueued});
+    const std::string why =
+        plat::audioOutput().open(l.rate, {deviceFill, deviceConsumed, &l, deviceQueued, deviceLost});
     l.device = why.empty();
     if (!l.device) say("no audio output (" + why + "); the music is silent");
 }
