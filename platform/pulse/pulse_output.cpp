@@ -11,7 +11,10 @@
 //   the sink as the frames still in front of the listener, so the play clock
 //   is the frame being heard. Without a server open fails at once (no server
 //   is spawned), and the program falls back on another output
-//   (plat::fallbackAudioOutput).
+//   (plat::fallbackAudioOutput). When the server goes away, or the stream or
+//   a write fails, mid-show, the thread tells the sink (`lost`) and ends; it
+//   does not reconnect. A server that stops answering without closing the
+//   connection is not noticed here (the play clock runs on by itself).
 // DEPENDENCIES: libpulse (the asynchronous API on a plain event loop); POSIX
 //   threads for the thread's priority.
 #include "platform/audio.h"
@@ -61,6 +64,12 @@ void reportQueued() {
     state.sink.queued(state.sink.user, negative ? 0 : frames);
 }
 
+// Why the connection stopped, for the one line the sound layer prints.
+std::string failure() {
+    const int error = state.context ? pa_context_errno(state.context) : PA_ERR_UNKNOWN;
+    return std::string("PulseAudio: ") + (error != PA_OK ? pa_strerror(error) : "the stream stopped");
+}
+
 void run() {
     raisePriority();
     const int frames = state.rate * kBlockMs / 1000;
@@ -80,6 +89,9 @@ void run() {
         if (pa_mainloop_iterate(state.loop, 1, nullptr) < 0) break;
         reportQueued();
     }
+    // The server went away, or the stream or a write failed: the show goes on.
+    if (!state.stop.load(std::memory_order_acquire) && state.sink.lost != nullptr)
+        state.sink.lost(state.sink.user, failure().c_str());
 }
 
 void closeStream() {
