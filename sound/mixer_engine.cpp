@@ -131,7 +131,7 @@ using Stream = plat::EngineStream;
 struct Library {
     bool initialised = false;
     int rate = 48000;
-    bool device = false;  // an output device is open and playing
+    bool device = false;            // an output device is open and playing
     std::atomic<bool> lost{false};  // ... until it said it has gone (any thread)
     int channelCount = 0;
     std::unique_ptr<std::atomic<Stream*>[]> channels;
