@@ -9,7 +9,8 @@
 #   spread, or when the clock is not back within 5 ms of its mean within 1 s
 #   of the stall). The show must end by itself
 #   with status 0 and nothing on standard error. Exits with 77 (skipped)
-#   without EXE.
+#   without EXE. With SYNC_BUSY=N in the environment, N busy loops
+#   (`sh -c 'while :; do :; done'`) run beside the show, ended by their PIDs.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 kind=$1 name=$2 exe=$3 data=$4 tools=$5
@@ -25,7 +26,9 @@ dfile=$tmp/display
 Xvfb -displayfd 3 -screen 0 640x480x16 -nolisten tcp 3>"$dfile" >/dev/null 2>&1 &
 xvfb=$!
 rec=""
+busy=""
 cleanup() {
+  [ -n "$busy" ] && kill $busy 2>/dev/null
   [ -n "$rec" ] && kill "$rec" 2>/dev/null
   [ "$kind" = wine ] && wineserver -k 2>/dev/null
   kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null
@@ -41,6 +44,11 @@ export DISPLAY=:$(head -n1 "$dfile")
 chrt -f 5 "$tools/contrail_sync_record" out.monitor "$tmp/rec" 2>/dev/null &
 rec=$!
 cd "$data" || exit 1
+for _ in $(seq "${SYNC_BUSY:-0}"); do
+  sh -c 'while :; do :; done' &
+  busy="$busy $!"
+done
+[ -n "$busy" ] && echo "sync $name: ${SYNC_BUSY} busy loops beside the show"
 if [ "$kind" = web ]; then
   # EXE is the page's folder; 15 s of the show, no stall (a page cannot be stopped alone).
   clockbase=realtime
@@ -52,7 +60,8 @@ if [ "$kind" = web ]; then
   cat "$tmp/out"
   [ -n "${SYNC_KEEP:-}" ] && cp "$tmp/rec.raw" "$tmp/rec.stamps" "$tmp/clock.log" "$SYNC_KEEP/"
   [ $status -eq 0 ] || { cat "$tmp/err"; exit 1; }
-  echo "sync $name: offset run of 15 s; sink latency $(cat "$tmp/latency") us"
+  echo "sync $name: offset run of 15 s; sink latency $(cat "$tmp/latency") us;" \
+       "load average $(cut -d' ' -f1-3 /proc/loadavg)"
   "$tools/contrail_sync_check" "$name" "$data/music.mp3" "$tmp/rec" "$tmp/clock.log" realtime \
     "$(cat "$tmp/latency")" 0 "$@"
   exit
@@ -82,7 +91,8 @@ kill -INT $rec; wait $rec; rec=""
 # SYNC_KEEP=<folder> keeps the recording and the clock log for a second look.
 [ -n "${SYNC_KEEP:-}" ] && cp "$tmp/rec.raw" "$tmp/rec.stamps" "$tmp/clock.log" "$SYNC_KEEP/" &&
   echo "$latency $stall" >"$SYNC_KEEP/args"
-echo "sync $name: offset run ended with status $status after $elapsed s; sink latency ${latency:-?} us"
+echo "sync $name: offset run ended with status $status after $elapsed s; sink latency ${latency:-?} us;" \
+     "load average $(cut -d' ' -f1-3 /proc/loadavg)"
 fail=0
 [ $status -eq 0 ] || { echo "expected status 0"; fail=1; }
 if [ -s "$tmp/err" ]; then echo "standard error was not empty:"; cat "$tmp/err"; fail=1; fi
