@@ -43,6 +43,15 @@ export DISPLAY=:$(head -n1 "$dfile")
 # the renderer where the system allows it.
 chrt -f 5 "$tools/contrail_sync_record" out.monitor "$tmp/rec" 2>/dev/null &
 rec=$!
+# The sink's own latency (what a listener hears later than its monitor): the
+# null sink's report is anywhere within its block at any one moment, so the
+# mean of ten reports, a second apart, into FILE.
+sink_latency() {
+  for _ in $(seq 10); do
+    sleep 1
+    pactl list sinks 2>/dev/null | awk '$1 == "Latency:" { print $2; exit }'
+  done | awk '{ s += $1; n++ } END { if (n) printf "%.0f\n", s / n }' >"$1"
+}
 cd "$data" || exit 1
 for _ in $(seq "${SYNC_BUSY:-0}"); do
   sh -c 'while :; do :; done' &
@@ -52,7 +61,7 @@ done
 if [ "$kind" = web ]; then
   # EXE is the page's folder; 15 s of the show, no stall (a page cannot be stopped alone).
   clockbase=realtime
-  ( sleep 10; pactl list sinks 2>/dev/null | awk '$1 == "Latency:" { print $2; exit }' >"$tmp/latency" ) &
+  sink_latency "$tmp/latency" &
   NODE_PATH=/usr/share/nodejs node "$here/web_sync.mjs" "$exe" \
     "$tmp/clock.log" 15 >"$tmp/out" 2>"$tmp/err"
   status=$?
@@ -76,8 +85,8 @@ fi
 pid=$!
 start=$(date +%s.%N)
 # The sink's latency while the show plays; the stall a while later.
-sleep 10
-latency=$(pactl list sinks | awk '$1 == "Latency:" { print $2; exit }')
+sink_latency "$tmp/latency"
+latency=$(cat "$tmp/latency")
 sleep 15
 clockid=CLOCK_MONOTONIC
 [ "$kind" = wine ] && clockid=CLOCK_MONOTONIC_RAW
