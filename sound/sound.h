@@ -11,7 +11,7 @@
 // can tell), interpolated between callbacks on the monotonic clock, anchored
 // afresh at each one so it cannot drift, and never going backwards
 // (`snd::PlayClock`). When the device goes away mid-show (its output says
-// so) or stops reporting for half a second, the clock runs on in real time
+// so) or stops reporting for a second, the clock runs on in real time
 // from the frame last heard, in silence, after one line on standard error.
 //
 // Nothing here stops the show. Without an audio device (an output that keeps
@@ -111,8 +111,11 @@ public:
     // A device that reports nothing for this long is taken as gone until it
     // reports again: the clock runs on in real time from the frame last heard
     // instead of standing still. Longer than a short stall of the whole
-    // process, so that one is not mistaken for it.
-    static constexpr int64_t kSilentNs = 500000000;
+    // process, and than the sound server's stalls on a busy machine (half a
+    // second and more, seen beside three busy loops), so that neither is
+    // mistaken for it: running on through a stall puts the clock ahead of
+    // the music until the music catches up.
+    static constexpr int64_t kSilentNs = 1000000000;
     // Reports of the frame heard that the anchor is fitted through.
     static constexpr int64_t kFitNs = 250000000;
 

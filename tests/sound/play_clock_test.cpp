@@ -56,7 +56,7 @@ TEST(PlayClock, NeverGoesBackwards) {
 // An output that tells what is queued in front of the listener: the clock is
 // the frame heard (the reports' wobble smoothed by a line of slope 1 through
 // the last 250 ms of them), 0 until the first one is, never past what was
-// handed over, never backwards. An output silent for over half a second, or
+// handed over, never backwards. An output silent for over a second, or
 // one that has gone, leaves the clock running on in real time from the frame
 // last heard. Each row is one event, then a reading; each sequence starts on
 // a fresh clock.
@@ -90,9 +90,10 @@ TEST(PlayClock, FollowsTheFrameHeardWhenTheOutputTellsWhatIsQueued) {
             {kHeard, 14400 - 48, 320, 1944, "a report 1 ms ahead: the line through both reports"},
             {kHeard, 16320 - 15480, 600, 15480, "reports older than 250 ms have left the line"},
             {kRead, 0, 1000, 16320, "a silent output: held at what was handed over"},
-            {kRead, 0, 1101, 15480 + 24048, "silent over half a second: real time from the frame last heard"},
-            {kTaken, 480, 1101, 39528, "handed over again"},
-            {kHeard, 0, 1110, 39528, "back, and behind the clock: held, never backwards"},
+            {kRead, 0, 1600, 16320, "still held after a second"},
+            {kRead, 0, 1601, 15480 + 48048, "silent over a second: real time from the frame last heard"},
+            {kTaken, 480, 1601, 63528, "handed over again"},
+            {kHeard, 0, 1610, 63528, "back, and behind the clock: held, never backwards"},
         },
         {
             {kTaken, 960, 0, 0, "handed over"},
@@ -103,8 +104,8 @@ TEST(PlayClock, FollowsTheFrameHeardWhenTheOutputTellsWhatIsQueued) {
         },
         {
             {kStart, 0, 0, 0, "playing on a device that never reports"},
-            {kRead, 0, 500, 0, "held at 0 for half a second"},
-            {kRead, 0, 600, 28800, "then real time from the start"},
+            {kRead, 0, 1000, 0, "held at 0 for a second"},
+            {kRead, 0, 1100, 52800, "then real time from the start"},
         },
     };
     for (const std::vector<Row>& rows : sequences) {
