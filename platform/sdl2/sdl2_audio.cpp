@@ -14,6 +14,7 @@
 #include <SDL.h>
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace plat {
@@ -26,11 +27,16 @@ struct State {
     bool sdlAudio = false;  // we hold a reference on SDL's audio subsystem
     SDL_AudioDeviceID device = 0;
     AudioSink sink;
+    std::atomic<bool> gone{false};  // the device was removed and the sink told
 };
 State state;
 
 void callback(void* user, Uint8* stream, int len) {
     const AudioSink& sink = *static_cast<const AudioSink*>(user);
+    if (state.gone.load(std::memory_order_acquire)) {  // no sink call after `lost`
+        std::memset(stream, 0, static_cast<size_t>(len));
+        return;
+    }
     const int frames = len / 4;
     sink.fill(sink.user, reinterpret_cast<int16_t*>(stream), frames);
     sink.consumed(sink.user, frames);
@@ -40,7 +46,7 @@ void callback(void* user, Uint8* stream, int len) {
 // event, pushed from its audio thread: a watch sees it there, before any queue.
 int watchRemoval(void*, SDL_Event* e) {
     if (e->type == SDL_AUDIODEVICEREMOVED && e->adevice.iscapture == 0 && state.device != 0 &&
-        e->adevice.which == state.device && state.sink.lost != nullptr)
+        e->adevice.which == state.device && state.sink.lost != nullptr && !state.gone.exchange(true))
         state.sink.lost(state.sink.user, "SDL: the audio device was removed");
     return 1;
 }
@@ -80,6 +86,7 @@ std::string openLoudly(int rate) {
         want.callback = callback;
         want.userdata = &state.sink;
         // No allowed changes: SDL converts, so the sink counts frames at `rate`.
+        state.gone = false;
         state.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
         if (state.device != 0) {
             SDL_AddEventWatch(watchRemoval, nullptr);
