@@ -44,13 +44,14 @@ export DISPLAY=:$(head -n1 "$dfile")
 chrt -f 5 "$tools/contrail_sync_record" out.monitor "$tmp/rec" 2>/dev/null &
 rec=$!
 # The sink's own latency (what a listener hears later than its monitor): the
-# null sink's report is anywhere within its block at any one moment, so the
-# mean of ten reports, a second apart, into FILE.
+# null sink's report is anywhere within its block at any one moment, and far
+# larger while it idles before the show's stream comes, so the median of ten
+# reports, a second apart, into FILE.
 sink_latency() {
   for _ in $(seq 10); do
     sleep 1
     pactl list sinks 2>/dev/null | awk '$1 == "Latency:" { print $2; exit }'
-  done | awk '{ s += $1; n++ } END { if (n) printf "%.0f\n", s / n }' >"$1"
+  done | sort -n | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }' >"$1"
 }
 cd "$data" || exit 1
 for _ in $(seq "${SYNC_BUSY:-0}"); do
