@@ -10,7 +10,8 @@
 #   of the stall). The show must end by itself
 #   with status 0 and nothing on standard error. Exits with 77 (skipped)
 #   without EXE. With SYNC_BUSY=N in the environment, N busy loops
-#   (`sh -c 'while :; do :; done'`) run beside the show, ended by their PIDs.
+#   (`sh -c 'while :; do :; done'`) run beside the show until about 45 s into
+#   it, ended by their PIDs.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 kind=$1 name=$2 exe=$3 data=$4 tools=$5
@@ -93,6 +94,14 @@ clockid=CLOCK_MONOTONIC
 [ "$kind" = wine ] && clockid=CLOCK_MONOTONIC_RAW
 stall=$(python3 -c "import time; print(time.clock_gettime_ns(time.$clockid))")
 kill -STOP $pid; sleep 0.3; kill -CONT $pid
+# The busy loops stop at about 45 s of the show: with them running, the GL
+# driver (llvmpipe) has been seen to hang for good while the program closes
+# its display at the end, before and after the changes to the sound clock.
+if [ -n "$busy" ]; then
+  sleep 20
+  kill $busy 2>/dev/null
+  busy=""
+fi
 wait $pid
 status=$?
 elapsed=$(echo "$(date +%s.%N) - $start" | bc)
