@@ -131,7 +131,8 @@ using Stream = plat::EngineStream;
 struct Library {
     bool initialised = false;
     int rate = 48000;
-    bool device = false;  // an output device is open and playing
+    bool device = false;            // an output device is open and playing
+    std::atomic<bool> lost{false};  // ... until it said it has gone (any thread)
     int channelCount = 0;
     std::unique_ptr<std::atomic<Stream*>[]> channels;
     std::vector<std::unique_ptr<Stream>> streams;
@@ -200,15 +201,16 @@ void deviceQueued(void* user, int64_t frames) {
     for (int k = 0; k < l.activeCount; ++k) l.active[k]->clock.heard(frames, now);
 }
 
-// The device is gone for good: each clock runs on in real time from where it is.
+// The device has gone for good (from whichever thread the output tells it):
+// every playing stream's clock runs on in real time, and the streams played
+// after it run on the monotonic clock. The decoders idle with a full ring.
 void deviceLost(void* user, const char* why) {
     Library& l = *static_cast<Library*>(user);
-    say(std::string(why) + "; the clock runs on in silence");
-    const int64_t now = snd::steadyNanos();
-    for (int k = 0; k < l.activeCount; ++k) {
-        snd::PlayClock& clock = l.active[k]->clock;
-        clock.startWall(now - clock.positionFrames(now) * 1000000000 / clock.rate());
-    }
+    if (l.lost.exchange(true)) return;
+    for (int i = 0; i < l.channelCount; ++i)
+        if (Stream* const s = l.channels[i].load(std::memory_order_acquire)) s->clock.runOn();
+    say(std::string("the audio output has gone (") + (why != nullptr ? why : "no reason given") +
+        "); the clock runs on in silence");
 }
 
 void closeDevice(Library& l) {
@@ -336,6 +338,7 @@ void start(int rate, int channels, bool withOutput) {
 
     if (!withOutput) return;
     l.tellsQueued = false;
+    l.lost = false;
     const std::string why =
         plat::audioOutput().open(l.rate, {deviceFill, deviceConsumed, &l, deviceQueued, deviceLost});
     l.device = why.empty();
@@ -356,9 +359,14 @@ Stream* open(const char* name) {
 
 void play(Stream* s, int channel) {
     Library& l = lib();
-    // With a device the clock follows the frames it takes; otherwise, and for
-    // a stream with no music, it is the monotonic clock from now on.
-    if (!l.device || !s->ring.allocated()) s->clock.startWall(snd::steadyNanos());
+    // With a device the clock follows the frames it takes; otherwise (also
+    // once it has gone), and for a stream with no music, it is the monotonic
+    // clock from now on.
+    const int64_t now = snd::steadyNanos();
+    if (!l.device || l.lost.load() || !s->ring.allocated())
+        s->clock.startWall(now);
+    else
+        s->clock.startDevice(now);
     s->channel = channel;
     l.channels[channel].store(s, std::memory_order_release);
 }

@@ -1,5 +1,6 @@
 // The play-position clock: anchored at every device callback, interpolated on
-// the monotonic clock in between, never backwards.
+// the monotonic clock in between, never backwards; in real time on its own
+// once the device is gone or silent.
 #include "sound/sound.h"
 
 #include <algorithm>
@@ -59,18 +60,33 @@ void PlayClock::taken(int frames) {
 
 void PlayClock::heard(int64_t queued, int64_t now) {
     // What the output reports wobbles by a few milliseconds (its own timing
-    // is interpolated between updates); the frame heard moves at the rate.
-    // So a report close to where the clock expects to be moves it by an eighth
-    // of the difference; one far off (a stall, the start) is taken as it is.
-    // Below 0 while the first frame has yet to reach the listener; readers
-    // never go below 0.
+    // is interpolated between updates, and the thread that asks is scheduled
+    // late now and then); the frame heard moves at the rate. So the anchor is
+    // a line of slope 1 (frames at the rate) through the reports of the last
+    // kFitNs: the mean of the reports, each carried on to `now` at the rate,
+    // with no constant added. A report far from where the clock expects to be
+    // (a stall, the start) starts the line afresh. Below 0 while the first
+    // frame has yet to reach the listener; readers never go below 0.
     const int64_t reported = total_ - std::max<int64_t>(0, queued);
-    int64_t anchor = reported;
     if (heardYet_) {
         const int64_t expected = heardFrames_ + framesIn(now - heardTime_);
-        if (std::abs(reported - expected) < rate_ / 100) anchor = expected + (reported - expected) / 8;
+        if (std::abs(reported - expected) >= rate_ / 100) fitCount_ = 0;
     }
-    anchor = std::min(anchor, total_);
+    // Oldest first; the oldest falls out when the window is full or too long.
+    if (fitCount_ == kFitMax) {
+        std::copy(fit_ + 1, fit_ + kFitMax, fit_);
+        --fitCount_;
+    }
+    fit_[fitCount_++] = {now, reported};
+    int drop = 0;
+    while (drop < fitCount_ - 1 && now - fit_[drop].time > kFitNs) ++drop;
+    if (drop > 0) {
+        std::copy(fit_ + drop, fit_ + fitCount_, fit_);
+        fitCount_ -= drop;
+    }
+    int64_t sum = 0;
+    for (int i = 0; i < fitCount_; ++i) sum += fit_[i].frames + framesIn(now - fit_[i].time);
+    const int64_t anchor = std::min(sum / fitCount_, total_);
     heardFrames_ = anchor;
     heardTime_ = now;
     heardYet_ = true;
@@ -83,6 +99,13 @@ void PlayClock::heard(int64_t queued, int64_t now) {
     period_.store(total_ - anchor, std::memory_order_relaxed);
     seq_.store(s + 2, std::memory_order_release);
 }
+
+void PlayClock::startDevice(int64_t now) {
+    deviceStart_.store(now, std::memory_order_relaxed);
+    deviceStarted_.store(true, std::memory_order_release);
+}
+
+void PlayClock::runOn() { lost_.store(true, std::memory_order_release); }
 
 void PlayClock::startWall(int64_t now) {
     wallStart_.store(now, std::memory_order_relaxed);
@@ -111,7 +134,17 @@ int64_t PlayClock::positionFrames(int64_t now) {
             std::atomic_thread_fence(std::memory_order_acquire);
             s2 = seq_.load(std::memory_order_relaxed);
         } while (s1 != s2 || (s1 & 1u));
-        if (s1 != 0) pos = frames + std::min(period, framesIn(now - time));
+        // A device that has gone, or said nothing for kSilentNs: the clock
+        // runs on in real time from the frame last heard (from 0 when none
+        // was), never held at the end of what was handed over.
+        const bool lost = lost_.load(std::memory_order_acquire);
+        if (s1 != 0) {
+            const int64_t since = now - time;
+            pos = frames + (lost || since > kSilentNs ? framesIn(since) : std::min(period, framesIn(since)));
+        } else if (deviceStarted_.load(std::memory_order_acquire)) {
+            const int64_t since = now - deviceStart_.load(std::memory_order_relaxed);
+            if (lost || since > kSilentNs) pos = framesIn(since);
+        }
     }
 
     // Never backwards: a late callback holds the clock until it catches up.

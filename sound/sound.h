@@ -10,7 +10,9 @@
 // what the output says is still queued in front of the listener, where it
 // can tell), interpolated between callbacks on the monotonic clock, anchored
 // afresh at each one so it cannot drift, and never going backwards
-// (`snd::PlayClock`).
+// (`snd::PlayClock`). When the device goes away mid-show (its output says
+// so) or stops reporting for a second, the clock runs on in real time
+// from the frame last heard, in silence, after one line on standard error.
 //
 // Nothing here stops the show. Without an audio device (an output that keeps
 // no real time counts as none) streams play
@@ -84,10 +86,17 @@ public:
     void taken(int frames);
     // Audio thread: at `now`, `queued` of the frames handed over are still in
     // front of the listener. Anchors the clock at what is heard now (never
-    // below 0, so it holds at 0 until the first frame is heard), smoothing
-    // reports within 10 ms of where it expected to be; it then runs at real
-    // speed, never past the frames handed over.
+    // below 0, so it holds at 0 until the first frame is heard) through a
+    // line of slope 1 fitted to the reports of the last kFitNs, started afresh
+    // at a report 10 ms or more from where it expected to be; it then runs at
+    // real speed, never past the frames handed over.
     void heard(int64_t queued, int64_t now);
+    // Main thread: the stream starts playing on a device at `now`; should the
+    // device never report, the clock runs from then on once kSilentNs pass.
+    void startDevice(int64_t now);
+    // Any thread: the device has gone for good. From now on the clock runs on
+    // in real time from the frame last heard, whatever reports come.
+    void runOn();
     // Runs the clock from the monotonic clock alone, from `now` on.
     void startWall(int64_t now);
     // Keeps the position at its value at `now` from then on.
@@ -99,14 +108,32 @@ public:
     // Frames handed over by all callbacks so far (audio thread).
     int64_t totalConsumed() const { return total_; }
 
+    // A device that reports nothing for this long is taken as gone until it
+    // reports again: the clock runs on in real time from the frame last heard
+    // instead of standing still. Longer than a short stall of the whole
+    // process, and than the sound server's stalls on a busy machine (half a
+    // second and more, seen beside three busy loops), so that neither is
+    // mistaken for it: running on through a stall puts the clock ahead of
+    // the music until the music catches up.
+    static constexpr int64_t kSilentNs = 1000000000;
+    // Reports of the frame heard that the anchor is fitted through.
+    static constexpr int64_t kFitNs = 250000000;
+
 private:
     int64_t framesIn(int64_t nanos) const;
+
+    struct Report {
+        int64_t time, frames;
+    };
+    static constexpr int kFitMax = 64;
 
     const int rate_;
     int64_t total_ = 0;        // writer only
     int64_t heardFrames_ = 0;  // writer only: the latest anchor from `heard`, and when
     int64_t heardTime_ = 0;
     bool heardYet_ = false;
+    Report fit_[kFitMax] = {};  // writer only: the reports of the last kFitNs
+    int fitCount_ = 0;
     std::atomic<uint32_t> seq_{0};
     std::atomic<int64_t> anchorFrames_{0};
     std::atomic<int64_t> anchorTime_{0};
@@ -114,6 +141,9 @@ private:
     std::atomic<bool> wall_{false};
     std::atomic<int64_t> wallStart_{0};
     std::atomic<bool> frozen_{false};
+    std::atomic<bool> lost_{false};
+    std::atomic<bool> deviceStarted_{false};
+    std::atomic<int64_t> deviceStart_{0};
     std::atomic<int64_t> last_{0};
 };
 

@@ -6,12 +6,15 @@
 //   runs the connection's event loop and fills 10 ms blocks whenever the
 //   server has room for one, keeping about 50 ms in its buffer; no other
 //   thread takes part, so sound does not wait on a thread of lower priority.
-//   After each block and each timing update it asks the stream's latency
-//   (what is queued in the stream and the sink's own delay) and hands it to
-//   the sink as the frames still in front of the listener, so the play clock
-//   is the frame being heard. Without a server open fails at once (no server
+//   After each block and each timing update (asked for every 50 ms) it asks
+//   the stream's latency (what is queued in the stream and the sink's own
+//   delay) and hands it to the sink as the frames still in front of the
+//   listener, so the play clock is the frame being heard. Without a server open fails at once (no server
 //   is spawned), and the program falls back on another output
-//   (plat::fallbackAudioOutput).
+//   (plat::fallbackAudioOutput). When the server goes away, or the stream or
+//   a write fails, mid-show, the thread tells the sink (`lost`) and ends; it
+//   does not reconnect. A server that stops answering without closing the
+//   connection is not noticed here (the play clock runs on by itself).
 // DEPENDENCIES: libpulse (the asynchronous API on a plain event loop); POSIX
 //   threads for the thread's priority.
 #include "platform/audio.h"
@@ -33,6 +36,7 @@ namespace {
 constexpr int kBlockMs = 10;
 constexpr int kTargetMs = 50;
 constexpr int kConnectMs = 2000;
+constexpr int kTimingMs = 50;
 
 struct State {
     pa_mainloop* loop = nullptr;
@@ -61,14 +65,30 @@ void reportQueued() {
     state.sink.queued(state.sink.user, negative ? 0 : frames);
 }
 
+// Why the connection stopped, for the one line the sound layer prints.
+std::string failure() {
+    const int error = state.context ? pa_context_errno(state.context) : PA_ERR_UNKNOWN;
+    return std::string("PulseAudio: ") + (error != PA_OK ? pa_strerror(error) : "the stream stopped");
+}
+
 void run() {
     raisePriority();
     const int frames = state.rate * kBlockMs / 1000;
     const size_t bytes = static_cast<size_t>(frames) * 4;
     std::vector<int16_t> block(static_cast<size_t>(frames) * 2);
     state.sink.queued(state.sink.user, 0);
+    auto asked = std::chrono::steady_clock::now();
     while (!state.stop.load(std::memory_order_acquire)) {
         if (pa_stream_get_state(state.stream) != PA_STREAM_READY) break;
+        // Between timing updates the latency is interpolated, and libpulse
+        // spaces its own updates out to 1.5 s, over which the interpolation
+        // drifts by milliseconds: ask for one every kTimingMs instead.
+        if (const auto now = std::chrono::steady_clock::now();
+            now - asked > std::chrono::milliseconds(kTimingMs)) {
+            if (pa_operation* op = pa_stream_update_timing_info(state.stream, nullptr, nullptr))
+                pa_operation_unref(op);
+            asked = now;
+        }
         const size_t room = pa_stream_writable_size(state.stream);
         if (room != static_cast<size_t>(-1) && room >= bytes) {
             state.sink.fill(state.sink.user, block.data(), frames);
@@ -80,6 +100,9 @@ void run() {
         if (pa_mainloop_iterate(state.loop, 1, nullptr) < 0) break;
         reportQueued();
     }
+    // The server went away, or the stream or a write failed: the show goes on.
+    if (!state.stop.load(std::memory_order_acquire) && state.sink.lost != nullptr)
+        state.sink.lost(state.sink.user, failure().c_str());
 }
 
 void closeStream() {

@@ -7,6 +7,10 @@
 // (getOutputTimestamp, else currentTime less outputLatency) since its source was
 // started, held at 0 until it is heard; a stream whose file cannot be decoded
 // keeps the page's clock (performance.now) from the same moment instead.
+// When the browser suspends, interrupts or closes the context mid-show, one
+// console line says so and every playing stream runs on in real time from
+// the frame last heard; the same, without a line and until it moves again,
+// when the context's clock stands still for a second.
 // LIMITATIONS: the whole file is decoded into memory before it can play; no
 // position moves before the page's first gesture.
 // DEPENDENCIES: AudioContext, OfflineAudioContext, emscripten's FS.
@@ -27,6 +31,7 @@ mergeInto(LibraryManager.library, {
           source.start();
           s.source = source;
           s.base = contrailAudio.ctx.currentTime;
+          s.heardAt = performance.now();
           s.started = true;
         } else if (s.failed || (s.buffer && !contrailAudio.ctx)) {
           s.perfBase = performance.now();
@@ -34,22 +39,69 @@ mergeInto(LibraryManager.library, {
         }
       });
     },
-    // The context's time of the sample being heard now: where the output
-    // says it is, carried on to this moment; else what is rendered less the
-    // output's latency.
+    // The context's time of the sample being heard now: a line of slope 1
+    // through where the output said it was over the last 250 ms (its
+    // reports wobble by a render quantum), carried on to this moment, never
+    // past what is rendered; else what is rendered less the output's latency.
+    fit: [],
     heard: function() {
-      var ctx = contrailAudio.ctx;
-      if (ctx.getOutputTimestamp) {
-        var ts = ctx.getOutputTimestamp();
-        if (ts.contextTime > 0 && ts.performanceTime > 0)
-          return Math.min(ctx.currentTime, ts.contextTime + (performance.now() - ts.performanceTime) / 1000);
+      var ctx = contrailAudio.ctx, now = performance.now();
+      var ts = ctx.getOutputTimestamp ? ctx.getOutputTimestamp() : null;
+      if (!ts || !(ts.contextTime > 0 && ts.performanceTime > 0))
+        return ctx.currentTime - (ctx.outputLatency || ctx.baseLatency || 0);
+      var fit = contrailAudio.fit, last = fit[fit.length - 1];
+      if (!last || last.at !== ts.performanceTime) {
+        // A report 10 ms or more off the line (a stall, a restart) starts it afresh.
+        if (last && Math.abs(ts.contextTime - last.t - (ts.performanceTime - last.at) / 1000) >= 0.01)
+          fit.length = 0;
+        fit.push({t: ts.contextTime, at: ts.performanceTime});
+        while (fit.length > 1 && ts.performanceTime - fit[0].at > 250) fit.shift();
       }
-      return ctx.currentTime - (ctx.outputLatency || ctx.baseLatency || 0);
+      var sum = 0;
+      fit.forEach(function(r) { sum += r.t + (now - r.at) / 1000; });
+      return Math.min(ctx.currentTime, sum / fit.length);
     },
+    // True while the output is gone: for good once the context left
+    // 'running' after it ran (the browser suspended, interrupted or closed
+    // it; one console line says so), for a while when its clock has not
+    // moved for a second while running.
+    lost: false,
+    ran: false,  // the context has been running
+    lastTime: -1,
+    lastMove: 0,
+    gone: function() {
+      var ctx = contrailAudio.ctx, now = performance.now();
+      if (contrailAudio.lost) return true;
+      if (!contrailAudio.ran || ctx.currentTime !== contrailAudio.lastTime) {
+        contrailAudio.lastTime = ctx.currentTime;
+        contrailAudio.lastMove = now;
+      }
+      return now - contrailAudio.lastMove > 1000;
+    },
+    say: function(why) {
+      if (contrailAudio.lost) return;
+      contrailAudio.lost = true;
+      console.info('sound: the audio output has gone (' + why + '); the clock runs on in silence');
+    },
+    // While the output is gone the clock runs on in real time from the frame
+    // last heard; should it come back, the clock follows it again once the
+    // music heard catches up (never backwards).
     position: function(s) {
       if (s.stopped) return s.last;
       if (!s.started) return 0;
-      var ms = s.source ? (contrailAudio.heard() - s.base) * 1000 : performance.now() - s.perfBase;
+      var ms;
+      if (s.source && contrailAudio.gone()) {
+        if (!s.runOn) s.perfBase = s.heardAt - s.heardMs;
+        s.runOn = true;
+        ms = performance.now() - s.perfBase;
+      } else if (s.source) {
+        s.runOn = false;
+        ms = (contrailAudio.heard() - s.base) * 1000;
+        s.heardMs = ms;
+        s.heardAt = performance.now();
+      } else {
+        ms = performance.now() - s.perfBase;
+      }
       s.last = Math.max(s.last, Math.floor(ms));  // never backwards
       return s.last;
     },
@@ -66,7 +118,15 @@ mergeInto(LibraryManager.library, {
         console.info('sound: no audio output (' + e.message + '); the music is silent');
       }
     }
-    if (contrailAudio.ctx && contrailAudio.ctx.state !== 'running') contrailAudio.ctx.resume();
+    var ctx = contrailAudio.ctx;
+    if (ctx && !ctx.onstatechange) {
+      ctx.onstatechange = function() {
+        if (ctx.state === 'running') contrailAudio.ran = true;
+        else if (contrailAudio.ran) contrailAudio.say('the AudioContext is ' + ctx.state);
+      };
+      if (ctx.state === 'running') contrailAudio.ran = true;
+    }
+    if (ctx && ctx.state !== 'running') ctx.resume();
     contrailAudio.kick();
   },
 
@@ -75,7 +135,7 @@ mergeInto(LibraryManager.library, {
   contrail_audio_open: function(pathPtr, rate) {
     var path = UTF8ToString(pathPtr);
     var s = {path: path, buffer: null, failed: false, wanted: false, started: false, stopped: false,
-             source: null, base: 0, perfBase: 0, last: 0, lengthMs: 0};
+             source: null, base: 0, perfBase: 0, last: 0, lengthMs: 0, runOn: false, heardMs: 0, heardAt: 0};
     var id = contrailAudio.streams.push(s) - 1;
     var fail = function(why) {
       console.info('sound: cannot play "' + path + '" (' + why + '); the clock runs in silence');

@@ -5,6 +5,7 @@
 #include "tests/sound/tone_mp3.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -58,7 +59,7 @@ std::vector<int16_t> render(int frames) {
 struct Heard {
     int first = -1;  // first and last frame louder than a quarter of the tone
     int last = -1;
-    double hz = 0;   // from the left channel's zero crossings in between
+    double hz = 0;  // from the left channel's zero crossings in between
     int peak = 0;
     bool channelsEqual = true;
 };
@@ -303,6 +304,118 @@ TEST_F(Sound, OverrideAndBadHandles) {
     EXPECT_FALSE(FSOUND_Init(0, 32, 0));
     EXPECT_FALSE(FSOUND_Init(48000, 0, 0));
     EXPECT_EQ(FSOUND_Stream_Play(5, s), 5) << "a refused init leaves the streams alone";
+}
+
+// ---- an output that fails mid-show -------------------------------------------
+
+// A device that plays frames as the monotonic clock passes and keeps 100 ms
+// queued, taking more and telling what is queued every 10 ms, until
+// `stopAtMs` after it opened; then it stops calling back, and says it has
+// gone or says nothing.
+struct FailingOutput {
+    int stopAtMs = 0;
+    bool saysLost = false;
+    plat::AudioSink sink;
+    std::thread thread;
+    std::atomic<bool> closing{false};
+};
+FailingOutput failing;
+
+const plat::AudioOutputApi failingOutput = {
+    .name = "failing",
+    .open =
+        [](int rate, const plat::AudioSink& sink) {
+            failing.sink = sink;
+            failing.closing = false;
+            failing.thread = std::thread([rate] {
+                const Clock::time_point t0 = Clock::now();
+                std::vector<int16_t> pcm(rate * 2);
+                int64_t taken = 0;
+                failing.sink.queued(failing.sink.user, 0);
+                while (!failing.closing) {
+                    const double ms = msSince(t0);
+                    if (ms >= failing.stopAtMs) break;
+                    // 100 ms queued, so a late wake-up does not hold the clock.
+                    const int64_t heard = static_cast<int64_t>(ms * rate / 1000);
+                    const int frames = static_cast<int>(heard + rate / 10 - taken);
+                    if (frames > 0) {
+                        failing.sink.fill(failing.sink.user, pcm.data(), frames);
+                        failing.sink.consumed(failing.sink.user, frames);
+                        taken += frames;
+                    }
+                    failing.sink.queued(failing.sink.user, taken - heard);
+                    sleepMs(10);
+                }
+                if (failing.saysLost && !failing.closing)
+                    failing.sink.lost(failing.sink.user, "fake: unplugged");
+            });
+            return std::string();
+        },
+    .close =
+        [] {
+            failing.closing = true;
+            if (failing.thread.joinable()) failing.thread.join();
+        },
+};
+
+// However the device fails, the clock runs on in real time from the frame
+// last heard: at once when the output says so, within a second when it
+// just stops calling back, instead of standing still for good.
+TEST_F(Sound, ClockRunsOnWhenTheOutputFails) {
+    struct Row {
+        const char* name;
+        int stopAtMs;
+        bool saysLost;
+        int checkFromMs;   // the clock keeps real time from here to 2000 ms
+        const char* says;  // on standard error
+    };
+    const Row rows[] = {
+        {"an output that keeps calling back", 100000, false, 200, ""},
+        {"an output that says it has gone", 300, true, 310,
+         "sound: the audio output has gone (fake: unplugged); the clock runs on in silence\n"},
+        {"an output that stops calling back without a word", 300, false, 1450, ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        failing.stopAtMs = r.stopAtMs;
+        failing.saysLost = r.saysLost;
+        plat::setAudioOutput(&failingOutput);
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(FSOUND_Init(48000, 32, 0));
+        FSOUND_STREAM* const s = FSOUND_Stream_Open(tone48.c_str(), FSOUND_LOOP_OFF, 0, 0);
+        const Clock::time_point playedAt = Clock::now();
+        ASSERT_EQ(FSOUND_Stream_Play(0, s), 0);
+        // The music starts behind what the device had queued when it was
+        // played, so the clock is held to real time from its reading at
+        // checkFromMs on.
+        int last = 0, base = -1;
+        double baseMs = 0;
+        while (msSince(playedAt) < 2000) {
+            const double before = msSince(playedAt);
+            const int t = FSOUND_Stream_GetTime(s);
+            const double after = msSince(playedAt);
+            ASSERT_GE(t, last) << "backwards";
+            if (before >= r.checkFromMs && base < 0) base = t, baseMs = after;
+            if (base >= 0) {
+                ASSERT_LE(t - base, after - baseMs + 1) << "ahead of real time at " << before << " ms";
+                ASSERT_GE(t - base, before - baseMs - 40) << "behind real time at " << before << " ms";
+            }
+            last = t;
+            sleepMs(5);
+        }
+        // A new start closes the output (and opens one that ends at once).
+        failing.stopAtMs = 0;
+        failing.saysLost = false;
+        FSOUND_Init(48000, 32, 0);
+        failingOutput.close();
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.find("output has gone") == std::string::npos, *r.says == 0) << err;
+        if (*r.says != 0) {
+            EXPECT_NE(err.find(r.says), std::string::npos) << err;
+        }
+        plat::setAudioOutput(plat::sdl2AudioOutput());
+        FSOUND_Init(48000, 32, 0);
+    }
 }
 
 // ---- the rules over any engine ----------------------------------------------

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@ namespace {
 
 constexpr int kRate = 48000;
 constexpr int kPeriod = 512;
-constexpr int64_t kMs = 1000000;                                 // nanoseconds
+constexpr int64_t kMs = 1000000;                                      // nanoseconds
 constexpr int64_t kPeriodNs = int64_t{kPeriod} * 1000000000 / kRate;  // ~10.67 ms
 
 int64_t framesToNs(int64_t frames) { return frames * 1000000000 / kRate; }
@@ -53,11 +54,14 @@ TEST(PlayClock, NeverGoesBackwards) {
 }
 
 // An output that tells what is queued in front of the listener: the clock is
-// the frame heard (small wobbles of the reports smoothed), 0 until the first
-// one is, never past what was handed over, never backwards. Each row is one
-// event, then a reading.
+// the frame heard (the reports' wobble smoothed by a line of slope 1 through
+// the last 250 ms of them), 0 until the first one is, never past what was
+// handed over, never backwards. An output silent for over a second, or
+// one that has gone, leaves the clock running on in real time from the frame
+// last heard. Each row is one event, then a reading; each sequence starts on
+// a fresh clock.
 TEST(PlayClock, FollowsTheFrameHeardWhenTheOutputTellsWhatIsQueued) {
-    enum Event { kTaken, kHeard, kRead };
+    enum Event { kTaken, kHeard, kRead, kLost, kStart };
     struct Row {
         Event event;
         int64_t frames;  // taken: handed over; heard: queued
@@ -65,28 +69,54 @@ TEST(PlayClock, FollowsTheFrameHeardWhenTheOutputTellsWhatIsQueued) {
         int64_t expected;
         const char* why;
     };
-    const Row rows[] = {
-        {kHeard, 0, 0, 0, "nothing handed over yet"},
-        {kTaken, 480, 0, 0, "handed over, not yet anchored"},
-        {kHeard, 1440, 0, 0, "more queued than handed over: the first frame is 20 ms away"},
-        {kRead, 0, 10, 0, "held at 0 until the first frame is heard"},
-        {kRead, 0, 25, 240, "5 ms after the first frame was heard"},
-        {kRead, 0, 60, 480, "never past the frames handed over"},
-        {kTaken, 480, 60, 480, "taking more does not move the clock"},
-        {kHeard, 600, 60, 480, "the output was ahead: held, not backwards"},
-        {kRead, 0, 62, 480, "still held"},
-        {kRead, 0, 65, 600, "caught up, runs at real speed from the frame heard"},
-        {kHeard, 0, 70, 855, "a report 2.5 ms from where the clock expected moves it by an eighth"},
-        {kRead, 0, 200, 960, "a stalled output holds the clock at what was handed over"},
-        {kTaken, 960, 200, 960, "handed over after the stall"},
-        {kHeard, 960, 300, 960, "a report far off is taken as it is"},
-        {kRead, 0, 310, 1440, "and the clock runs on from there"},
+    const std::vector<std::vector<Row>> sequences = {
+        {
+            {kHeard, 0, 0, 0, "nothing handed over yet"},
+            {kTaken, 480, 0, 0, "handed over, not yet anchored"},
+            {kHeard, 1440, 0, 0, "more queued than handed over: the first frame is 20 ms away"},
+            {kRead, 0, 10, 0, "held at 0 until the first frame is heard"},
+            {kRead, 0, 25, 240, "5 ms after the first frame was heard"},
+            {kRead, 0, 60, 480, "never past the frames handed over"},
+            {kTaken, 480, 60, 480, "taking more does not move the clock"},
+            {kHeard, 600, 60, 480, "the output was ahead: held, not backwards"},
+            {kRead, 0, 62, 480, "still held"},
+            {kRead, 0, 65, 600, "caught up, runs at real speed from the frame heard"},
+            {kHeard, 0, 70, 900, "a report 2.5 ms off: the line goes through both reports"},
+            {kRead, 0, 200, 960, "a stalled output holds the clock at what was handed over"},
+            {kTaken, 960, 200, 960, "handed over after the stall"},
+            {kHeard, 960, 300, 960, "a report 10 ms or more off starts the line afresh"},
+            {kRead, 0, 310, 1440, "and the clock runs on from there"},
+            {kTaken, 14400, 310, 1440, "more handed over"},
+            {kHeard, 14400 - 48, 320, 1944, "a report 1 ms ahead: the line through both reports"},
+            {kHeard, 16320 - 15480, 600, 15480, "reports older than 250 ms have left the line"},
+            {kRead, 0, 1000, 16320, "a silent output: held at what was handed over"},
+            {kRead, 0, 1600, 16320, "still held after a second"},
+            {kRead, 0, 1601, 15480 + 48048, "silent over a second: real time from the frame last heard"},
+            {kTaken, 480, 1601, 63528, "handed over again"},
+            {kHeard, 0, 1610, 63528, "back, and behind the clock: held, never backwards"},
+        },
+        {
+            {kTaken, 960, 0, 0, "handed over"},
+            {kHeard, 480, 0, 480, "half of it heard"},
+            {kRead, 0, 100, 960, "held at what was handed over"},
+            {kLost, 0, 100, 480 + 4800, "gone: real time from the frame last heard, at once"},
+            {kRead, 0, 2000, 480 + 96000, "and on"},
+        },
+        {
+            {kStart, 0, 0, 0, "playing on a device that never reports"},
+            {kRead, 0, 1000, 0, "held at 0 for a second"},
+            {kRead, 0, 1100, 52800, "then real time from the start"},
+        },
     };
-    snd::PlayClock clock(kRate);
-    for (const Row& r : rows) {
-        if (r.event == kTaken) clock.taken(static_cast<int>(r.frames));
-        if (r.event == kHeard) clock.heard(r.frames, r.ms * kMs);
-        EXPECT_EQ(clock.positionFrames(r.ms * kMs), r.expected) << r.why;
+    for (const std::vector<Row>& rows : sequences) {
+        snd::PlayClock clock(kRate);
+        for (const Row& r : rows) {
+            if (r.event == kTaken) clock.taken(static_cast<int>(r.frames));
+            if (r.event == kHeard) clock.heard(r.frames, r.ms * kMs);
+            if (r.event == kLost) clock.runOn();
+            if (r.event == kStart) clock.startDevice(r.ms * kMs);
+            EXPECT_EQ(clock.positionFrames(r.ms * kMs), r.expected) << r.why;
+        }
     }
 }
 
@@ -204,7 +234,9 @@ TEST(PlayClock, ReaderNeverSeesHalfAnUpdate) {
         done = true;
     });
     int64_t last = 0, bad = 0, reads = 0;
-    const int64_t farFuture = int64_t{1} << 40;  // every reading is held at its buffer's end
+    // Past every buffer's end (the writer's times are a few microseconds),
+    // short of the time after which a silent device's clock runs on.
+    const int64_t farFuture = 400 * kMs;
     while (!done.load() || reads < 1000) {
         const int64_t pos = clock.positionFrames(farFuture);
         const int64_t limit = published.load(std::memory_order_acquire);

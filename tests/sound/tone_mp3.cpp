@@ -32,11 +32,10 @@ bool writeToneMp3(const std::string& path, const ToneSpec& tone) {
         for (int c = 0; c < tone.channels; ++c) pcm[i * tone.channels + c] = static_cast<short>(v);
     }
     std::vector<unsigned char> mp3(frames * 5 / 4 + 7200 + 16384);
-    int bytes = tone.channels == 1
-                    ? lame_encode_buffer(gf, pcm.data(), pcm.data(), frames, mp3.data(),
-                                         static_cast<int>(mp3.size()))
-                    : lame_encode_buffer_interleaved(gf, pcm.data(), frames, mp3.data(),
-                                                     static_cast<int>(mp3.size()));
+    int bytes = tone.channels == 1 ? lame_encode_buffer(gf, pcm.data(), pcm.data(), frames, mp3.data(),
+                                                        static_cast<int>(mp3.size()))
+                                   : lame_encode_buffer_interleaved(gf, pcm.data(), frames, mp3.data(),
+                                                                    static_cast<int>(mp3.size()));
     bool ok = bytes >= 0;
     std::FILE* const f = std::fopen(path.c_str(), "wb+");
     ok = ok && f != nullptr && std::fwrite(mp3.data(), 1, bytes, f) == static_cast<size_t>(bytes);

@@ -11,8 +11,10 @@
 //    first flight, the show ends by itself at 52 s with "Play again", after
 //    which nothing moves. Across 20 F1 toggles and 20 "Play again" the heap,
 //    the JS heap, the live textures and the decoded music stay flat; the
-//    browser leaving full-screen by itself gives the cursor back; Escape ends
-//    the show with status 27; closing the page during a key tap gives 0.
+//    browser leaving full-screen by itself gives the cursor back; with the
+//    AudioContext suspended mid-show the clock runs on in real time, one
+//    console line saying so; Escape ends the show with status 27; closing
+//    the page during a key tap gives 0.
 // Prints what it measured. Exits non-zero on any failure.
 import fs from 'node:fs';
 import path from 'node:path';
@@ -84,7 +86,12 @@ const watch = `(() => {
     BaseAudioContext.prototype.decodeAudioData = function (...args) {
         return decode.apply(this, args).then((b) => { decoded.push(new WeakRef(b)); return b; });
     };
-    window.contrailWatch = { textures: () => live.size, music: () => decoded.filter((r) => r.deref()).length };
+    const contexts = [], Context = window.AudioContext;
+    window.AudioContext = class extends Context {
+        constructor(...args) { super(...args); contexts.push(this); }
+    };
+    window.contrailWatch = { textures: () => live.size, music: () => decoded.filter((r) => r.deref()).length,
+                             suspend: () => contexts.forEach((c) => c.suspend()) };
 })()`;
 
 // The program's heap, the JS heap after a collection, the live textures and the decoded music.
@@ -221,6 +228,19 @@ try {
     } else {
         console.log('info the browser gave no full-screen, so leaving it is not tried');
     }
+
+    // The browser suspending the page's sound mid-show: one console line, and
+    // the clock runs on in real time (the rest of the page's life runs on it).
+    await page.evaluate('contrailWatch.suspend()');
+    await sleep(300);
+    const u = await page.evaluate('[Module._contrail_page_clock(), performance.now()]');
+    await sleep(2000);
+    const v = await page.evaluate('[Module._contrail_page_clock(), performance.now()]');
+    const gone = page.console.filter((l) => l.includes('sound: the audio output has gone')).length;
+    const onSpeed = (v[0] - u[0]) / (v[1] - u[1]);
+    check(gone === 1 && Math.abs(onSpeed - 1) <= 0.02,
+        `with the AudioContext suspended the clock runs on at ${onSpeed.toFixed(4)} of real time, ` +
+        `${gone} console line saying so`);
 
     await page.key(0x1B);
     await page.waitFor("Module.contrailStatus.state === 'ended'", 5000, 'Escape to end the show');
