@@ -71,14 +71,11 @@ void endProcess(int status) {
 
 void setEndProcessHook(EndProcessHook hook) { state.endHook = hook; }
 
-namespace {
-// A 512 x 512 RGB picture (768 KiB) stays below it, the GL driver's RGBA
-// copy of one (1 MiB and its header) above.
-constexpr int kHeapBlockLimit = 1024 * 1024;
-}  // namespace
-
 void tuneAllocator() {
 #if defined(__GLIBC__)
+    // A 512 x 512 RGB picture (768 KiB) stays below it, the GL driver's RGBA
+    // copy of one (1 MiB and its header) above.
+    constexpr int kHeapBlockLimit = 1024 * 1024;
     // Setting the thresholds at all turns their dynamic rise off.
     mallopt(M_MMAP_THRESHOLD, kHeapBlockLimit);
     mallopt(M_TRIM_THRESHOLD, 2 * kHeapBlockLimit);
