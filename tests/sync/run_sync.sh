@@ -7,7 +7,7 @@
 #   25 s, and hands everything to contrail_sync_check, which prints the
 #   offsets (and, given the limits, fails beyond MEAN ms of mean or SD ms of
 #   spread, or when the clock is not back within 5 ms of its mean within 1 s
-#   of the stall). The show must end by itself
+#   of the stall; an SD of 0 holds the mean only). The show must end by itself
 #   with status 0 and nothing on standard error. Exits with 77 (skipped)
 #   without EXE. With SYNC_BUSY=N in the environment, N busy loops
 #   (`sh -c 'while :; do :; done'`) run beside the show until about 45 s into
