@@ -26,6 +26,8 @@
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 
+#include "platform/win32/qpc_clock.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -43,14 +45,6 @@ constexpr int64_t kOffLineNanos = 20000000;   // a reading this far off the line
 constexpr int64_t kStandstillNanos = kNanos;  // a position that stands still this long: lost
 constexpr int64_t kWakeNanos = 5 * kNanos;    // the same before it first moves (a device waking up)
 constexpr int kMaxReadings = 256;
-
-int64_t nanosNow() {
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<int64_t>(count.QuadPart / frequency.QuadPart * kNanos +
-                                count.QuadPart % frequency.QuadPart * kNanos / frequency.QuadPart);
-}
 
 // The frame being heard from the device's readings: the line of slope `rate`
 // (frames per second) closest to the position over the last 250 ms, so its
@@ -239,7 +233,7 @@ std::string play(Stream& s) {
     const AudioSink& sink = state.sink;
     HeardLine heard(state.rate);
     int64_t written = s.bufferFrames;
-    int64_t lastFrames = 0, movedAt = nanosNow();
+    int64_t lastFrames = 0, movedAt = qpcNanos();
     HANDLE waits[2] = {state.stop, s.ready};
     for (;;) {
         const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kReadEveryMs);
@@ -264,7 +258,7 @@ std::string play(Stream& s) {
                                                     position % s.frequency * state.rate / s.frequency);
         const int64_t at = static_cast<int64_t>(counter) * 100;  // the counter comes in 100 ns units
         heard.add(at, frames);
-        const int64_t now = nanosNow();
+        const int64_t now = qpcNanos();
         if (frames != lastFrames) {
             lastFrames = frames;
             movedAt = now;

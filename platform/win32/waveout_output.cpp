@@ -23,6 +23,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include "platform/win32/qpc_clock.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -108,19 +110,11 @@ private:
     int64_t at_ = 0;
 };
 
-int64_t nanosNow() {
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<int64_t>(count.QuadPart / frequency.QuadPart * 1000000000 +
-                                count.QuadPart % frequency.QuadPart * 1000000000 / frequency.QuadPart);
-}
-
 // Plays until `state.stop`; returns empty then, or why the device was lost.
 std::string play() {
     HeardPosition heard(state.rate);
     int64_t written = 0;  // frames handed to the device
-    int64_t polled = 0, movedAt = nanosNow();
+    int64_t polled = 0, movedAt = qpcNanos();
     bool moved = false;
     const int64_t buffered = static_cast<int64_t>(state.headers[0].dwBufferLength / 4) * kBuffers;
     state.sink.queued(state.sink.user, 0);
@@ -137,7 +131,7 @@ std::string play() {
         uint32_t position = 0;
         const MMRESULT result = devicePosition(&position);
         if (result != MMSYSERR_NOERROR) return errorText("waveOutGetPosition", result);
-        const int64_t now = nanosNow();
+        const int64_t now = qpcNanos();
         if (heard.poll(position, polled, now)) {
             movedAt = now;
             moved = true;
@@ -145,7 +139,7 @@ std::string play() {
             return "the device has stopped playing";
         }
         polled = now;
-        const int64_t at = heard.at(nanosNow());
+        const int64_t at = heard.at(qpcNanos());
         // Buffers back faster than the position moves: the device drops them unplayed.
         if (written - at > 2 * buffered) return "the device returns buffers it has not played";
         state.sink.queued(state.sink.user, written - std::min(written, at));
